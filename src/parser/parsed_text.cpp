@@ -1,0 +1,92 @@
+#include "parser/parsed_text.hpp"
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "parser/scan.hpp"
+
+namespace marquill {
+
+Tag::Tag(char name, const char* staticValue, int64_t size, int64_t l, int64_t r) noexcept
+    : name(name), value(staticValue), size(size), l(l), r(r), dynamic(false) {}
+
+Tag::Tag(char name, std::unique_ptr<char[]> ownedValue, int64_t size, int64_t l, int64_t r) noexcept
+    : name(name), value(ownedValue.release()), size(size), l(l), r(r), dynamic(true) {}
+
+Tag::Tag(Tag&& other) noexcept
+    : name(other.name), value(other.value), size(other.size), l(other.l), r(other.r),
+      dynamic(std::exchange(other.dynamic, false)) {}
+
+Tag::~Tag() {
+    if (dynamic) delete[] value;
+}
+
+std::unique_ptr<char[]> substr(const char* str, int64_t start, int64_t end) {
+    const auto size = static_cast<size_t>(end - start);
+    std::unique_ptr<char[]> copy(new char[size + 1]);
+    std::memcpy(copy.get(), str + start, size);
+    copy[size] = '\0';
+    return copy;
+}
+
+bool startswith(const char* str, const char* prefix) noexcept {
+    for (; *prefix != '\0'; ++str, ++prefix) {
+        if (*str != *prefix) return false;
+    }
+    return true;
+}
+
+void Scan::append(Tag&& tag) {
+    const int64_t budgetChange = tag.l - tag.r + 1;
+    args.push_back(std::move(tag));
+    length += budgetChange;
+    tagName = 0;
+}
+
+namespace {
+
+void scan_all(Scan& scan) {
+    for (; scan.i < scan.n; ++scan.i) {
+        switch (scan.input[scan.i]) {
+            case '[': bracket_tag(scan); break;
+            case ']':
+                if (scan.tagName != 0) close_argument_tag(scan);
+                break;
+            default: break;
+        }
+    }
+}
+
+// Guards the copies below against a tag list that is out of order or
+// outside the input, which would copy a negative span or overrun `text`.
+void check_layout(bool holds) {
+    if (!holds) throw std::logic_error("marquill: tags overlap or leave the input");
+}
+
+}  // namespace
+
+ParsedText::ParsedText(const char* input, int64_t size) : textSize(0) {
+    Scan scan{input, size, args};
+    scan_all(scan);
+
+    const int64_t bufferSize = scan.length + size;  // the budget counts the terminator
+    text.reset(new char[static_cast<size_t>(bufferSize)]);
+    char* out = text.get();
+    int64_t prev = 0;
+    for (const Tag& tag : args) {
+        check_layout(prev <= tag.l && tag.l < tag.r && tag.r < size);
+        std::memcpy(out, input + prev, static_cast<size_t>(tag.l - prev));
+        out += tag.l - prev;
+        *out++ = '{';
+        *out++ = '}';
+        prev = tag.r + 1;
+    }
+    check_layout(out - text.get() + (size - prev) == bufferSize - 1);
+    std::memcpy(out, input + prev, static_cast<size_t>(size - prev));
+    out += size - prev;
+    *out = '\0';
+    textSize = bufferSize - 1;
+}
+
+}  // namespace marquill

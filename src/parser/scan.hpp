@@ -1,0 +1,32 @@
+// The state of one scan over the input, shared by the scan loop and the rules
+// it calls for bracket tags. Internal to the parser.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "parser/parsed_text.hpp"
+
+namespace marquill {
+
+struct Scan {
+    const char* input;  // `n` bytes and a terminator
+    int64_t n;
+    std::vector<Tag>& args;
+    int64_t i = 0;         // index of the byte being examined
+    int64_t length = 1;    // budget: the text needs length + n bytes
+    char tagName = 0;      // kind of the open argument tag, 0 when none is open
+    int64_t tagL = 0;      // index of the open argument tag's '['
+    int64_t tagArgsL = 0;  // index of its first argument byte
+
+    // Appends a tag and takes its span out of the budget. Any open argument
+    // tag is forgotten: tags never overlap, so they stand in input order.
+    void append(Tag&& tag);
+};
+
+// The rules, each called with `i` on the byte that triggers it. A rule that
+// consumes bytes leaves `i` on the last byte it consumed.
+void bracket_tag(Scan& scan);         // at '['
+void close_argument_tag(Scan& scan);  // at ']' while an argument tag is open
+
+}  // namespace marquill

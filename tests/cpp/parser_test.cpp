@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "parse_helpers.hpp"
+#include "parser/parsed_text.hpp"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct Case {
+    std::string input;
+    std::string text;
+    std::vector<FlatTag> tags;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << '"' << c.input << '"'; }
+
+class BracketTags : public testing::TestWithParam<Case> {};
+
+TEST_P(BracketTags, GiveTextAndTags) {
+    const Case& c = GetParam();
+    const Flat got = parse(c.input);
+    EXPECT_EQ(got.text, c.text);
+    EXPECT_EQ(got.tags, c.tags);
+}
+
+// Spans are inclusive: l is the '[', r the closing ']'.
+INSTANTIATE_TEST_SUITE_P(Table, BracketTags, testing::Values(
+    Case{"", "", {}},
+    Case{"no markup here", "no markup here", {}},
+    Case{"[center]Hi", "{}Hi", {{'a', "center", 0, 7}}},
+    Case{"a[left]b[right]c", "a{}b{}c", {{'a', "left", 1, 6}, {'a', "right", 8, 14}}},
+    Case{"[pixel 50]x", "{}x", {{'a', "50", 0, 9}}},
+    Case{"[style red]x[font big]y", "{}x{}y", {{'s', "red", 0, 10}, {'f', "big", 12, 21}}},
+    Case{"[nowrap][passport][autowrap][noautowrap]", "{}{}{}{}",
+         {{'t', "nowrap", 0, 7}, {'t', "passport", 8, 17}, {'t', "autowrap", 18, 27},
+          {'t', "noautowrap", 28, 39}}},
+    Case{"[pixel ]x", "{}x", {{'a', "", 0, 7}}},
+    Case{"[pixel ", "[pixel ", {}},
+    Case{"[font ", "[font ", {}},
+    Case{"[pixel 5", "[pixel 5", {}},
+    Case{"[center", "[center", {}},
+    Case{"[centre] [Center] [center ] [pixel50] a]b", "[centre] [Center] [center ] [pixel50] a]b", {}},
+    Case{"[", "[", {}},
+    Case{"[[center]]", "[{}]", {{'a', "center", 1, 8}}},
+    Case{"[pixel a b [c]", "{}", {{'a', "a b [c", 0, 13}}},
+    Case{"[pixel 1]]", "{}]", {{'a', "1", 0, 8}}},
+    // a new opener replaces the open one, whose opener stays as text
+    Case{"[font a[style b]c]", "[font a{}c]", {{'s', "b", 7, 15}}},
+    Case{"[font [style x]]", "[font {}]", {{'s', "x", 6, 14}}},
+    // a fixed tag inside an open argument tag closes nothing: it forgets it
+    Case{"[font a[center]b]", "[font a{}b]", {{'a', "center", 7, 14}}},
+    Case{"[pixel 5[nowrap]]z", "[pixel 5{}]z", {{'t', "nowrap", 8, 15}}},
+    // NUL is plain text, also inside arguments
+    Case{"a\0[center]b"s, "a\0{}b"s, {{'a', "center", 2, 9}}},
+    Case{"[pixel \0]"s, "{}", {{'a', "\0"s, 0, 8}}},
+    Case{"[\0center]"s, "[\0center]"s, {}},
+    // multi-byte UTF-8 passes through; positions count bytes
+    Case{"é[font 日本]ü", "é{}ü", {{'f', "日本", 2, 14}}}
+));
+
+TEST(ParsedText, TextBufferIsExactlySized) {
+    const std::string input = "ab[center]cd[pixel 12]ef[nowrap";
+    const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()));
+    // n bytes, less each tag's span, plus two placeholder bytes per tag
+    const int64_t expected = static_cast<int64_t>(input.size()) - 8 - 10 + 2 * 2;
+    EXPECT_EQ(parsed.textSize, expected);
+    EXPECT_EQ(std::strlen(parsed.text.get()), static_cast<size_t>(expected));
+    EXPECT_EQ(std::string(parsed.text.get()), "ab{}cd{}ef[nowrap");
+}
+
+TEST(ParsedText, FixedTagsShareStaticValuesArgumentsOwnCopies) {
+    const std::string input = "[left][left][font x]";
+    const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()));
+    ASSERT_EQ(parsed.args.size(), 3u);
+    EXPECT_FALSE(parsed.args[0].dynamic);
+    EXPECT_EQ(parsed.args[0].value, parsed.args[1].value);
+    EXPECT_TRUE(parsed.args[2].dynamic);
+    EXPECT_NE(parsed.args[2].value, input.c_str() + 18);
+}
+
+TEST(ParsedText, ReadsNothingPastTheTerminator) {
+    // an exact-size heap buffer: a sanitizer sees any read past its end
+    for (const char* input : {"[", "[p", "[pixel", "[pixel ", "[noautowrap", "x]", "[font a"}) {
+        const size_t n = std::strlen(input);
+        std::unique_ptr<char[]> exact(new char[n + 1]);
+        std::memcpy(exact.get(), input, n + 1);
+        const marquill::ParsedText parsed(exact.get(), static_cast<int64_t>(n));
+        EXPECT_STREQ(parsed.text.get(), input);
+        EXPECT_TRUE(parsed.args.empty());
+    }
+}
+
+TEST(Substr, CopiesTheRangeWithATerminator) {
+    const auto copy = marquill::substr("abcdef", 1, 4);
+    EXPECT_STREQ(copy.get(), "bcd");
+    EXPECT_STREQ(marquill::substr("abc", 2, 2).get(), "");
+}
+
+TEST(Startswith, StopsAtTheFirstDifference) {
+    EXPECT_TRUE(marquill::startswith("center]x", "center]"));
+    EXPECT_TRUE(marquill::startswith("anything", ""));
+    EXPECT_FALSE(marquill::startswith("cent", "center]"));  // the terminator differs
+    EXPECT_FALSE(marquill::startswith("", "left]"));
+    EXPECT_FALSE(marquill::startswith("Center]", "center]"));
+}
+
+TEST(Tag, MoveTransfersOwnership) {
+    std::unique_ptr<char[]> value(new char[2]{'x', '\0'});
+    const char* raw = value.get();
+    marquill::Tag a('r', std::move(value), 1, 0, 2);
+    marquill::Tag b(std::move(a));
+    EXPECT_FALSE(a.dynamic);  // only b releases the value
+    EXPECT_TRUE(b.dynamic);
+    EXPECT_EQ(b.value, raw);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+import gc
+import sys
+
+import pytest
+
+import marquill_parsing
+from marquill_parsing import parse_str
+
+
+@pytest.mark.parametrize(
+    "line, expected",
+    [
+        ("", ("", [])),
+        ("plain text, no markup", ("plain text, no markup", [])),
+        ("[center]Hi", ("{}Hi", [(b"a", "center")])),
+        ("a[left]b[right]c", ("a{}b{}c", [(b"a", "left"), (b"a", "right")])),
+        ("[pixel 50]x", ("{}x", [(b"a", "50")])),
+        ("[style red]x[font big]y", ("{}x{}y", [(b"s", "red"), (b"f", "big")])),
+        (
+            "[nowrap][passport][autowrap][noautowrap]",
+            ("{}{}{}{}", [(b"t", "nowrap"), (b"t", "passport"), (b"t", "autowrap"), (b"t", "noautowrap")]),
+        ),
+        ("[pixel ]x", ("{}x", [(b"a", "")])),
+        ("[pixel 5", ("[pixel 5", [])),
+        ("[centre] [Center] [center ] a]b", ("[centre] [Center] [center ] a]b", [])),
+        ("[font a[style b]c]", ("[font a{}c]", [(b"s", "b")])),
+        ("[font a[center]b]", ("[font a{}b]", [(b"a", "center")])),
+        ("[pixel 5[nowrap]]z", ("[pixel 5{}]z", [(b"t", "nowrap")])),
+        ("a\0[center]b", ("a\0{}b", [(b"a", "center")])),
+        ("[pixel \0]", ("{}", [(b"a", "\0")])),
+        ("Grüße, [font Ünïcødé 日本]😀!", ("Grüße, {}😀!", [(b"f", "Ünïcødé 日本")])),
+    ],
+)
+def test_bracket_tags(line, expected):
+    assert parse_str(line) == expected
+
+
+def test_result_types():
+    text, tags = parse_str("x[center][font é]")
+    assert type(text) is str and type(tags) is list
+    for pair in tags:
+        assert type(pair) is tuple and len(pair) == 2
+        kind, value = pair
+        assert type(kind) is bytes and len(kind) == 1
+        assert type(value) is str
+
+
+def test_results_are_new_objects():
+    line = "plain"
+    text, tags = parse_str(line)
+    assert text == line
+    assert parse_str(line)[1] is not tags
+
+
+def test_str_subclass_is_accepted():
+    class Line(str):
+        pass
+
+    assert parse_str(Line("[left]x")) == ("{}x", [(b"a", "left")])
+
+
+@pytest.mark.parametrize("argument", [b"[center]", bytearray(b"x"), 5, None, ["[left]"], memoryview(b"")])
+def test_non_str_is_refused(argument):
+    with pytest.raises(TypeError, match="^Expected a string argument$"):
+        parse_str(argument)
+
+
+def test_lone_surrogate_raises_the_encoding_error():
+    with pytest.raises(UnicodeEncodeError):
+        parse_str("[font \ud800]")
+
+
+@pytest.mark.parametrize("arguments", [(), ("a", "b")])
+def test_exactly_one_argument(arguments):
+    with pytest.raises(TypeError):
+        parse_str(*arguments)
+
+
+def test_module_and_method_docs():
+    assert marquill_parsing.__doc__ == "I hope it's faster than regular expression"
+    assert parse_str.__doc__ == "parse marquill string"
+
+
+def test_no_objects_left_behind():
+    lines = ["[center]x", "[font é]y", "plain", "[pixel 5", "a\0[left]"]
+
+    def churn():
+        for _ in range(2000):
+            for line in lines:
+                parse_str(line)
+            for bad in (b"x", None):
+                try:
+                    parse_str(bad)
+                except TypeError:
+                    pass
+
+    churn()  # warm up caches the interpreter fills lazily
+    gc.collect()
+    before = sys.getallocatedblocks()
+    churn()
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 50
