@@ -49,6 +49,7 @@ namespace {
 void scan_all(Scan& scan) {
     for (; scan.i < scan.n; ++scan.i) {
         switch (scan.input[scan.i]) {
+            case '{': raw_block(scan); break;
             case '[': bracket_tag(scan); break;
             case ']':
                 if (scan.tagName != 0) close_argument_tag(scan);

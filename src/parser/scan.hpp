@@ -1,5 +1,5 @@
 // The state of one scan over the input, shared by the scan loop and the rules
-// it calls for bracket tags. Internal to the parser.
+// it calls for bracket tags and raw blocks. Internal to the parser.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@ struct Scan {
     char tagName = 0;      // kind of the open argument tag, 0 when none is open
     int64_t tagL = 0;      // index of the open argument tag's '['
     int64_t tagArgsL = 0;  // index of its first argument byte
+    int64_t lastClose = -2;  // index of the input's last '}'; -1 none; -2 not yet sought
 
     // Appends a tag and takes its span out of the budget. Any open argument
     // tag is forgotten: tags never overlap, so they stand in input order.
@@ -28,5 +29,6 @@ struct Scan {
 // consumes bytes leaves `i` on the last byte it consumed.
 void bracket_tag(Scan& scan);         // at '['
 void close_argument_tag(Scan& scan);  // at ']' while an argument tag is open
+void raw_block(Scan& scan);           // at '{'
 
 }  // namespace marquill
