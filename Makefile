@@ -1,12 +1,13 @@
 # make demo   parse and render the sample dialogue
-# make test   the whole suite: C++ unit tests, then the Python tests on every interpreter
+# make test   the whole suite: C++ unit tests, the Python tests on every interpreter,
+#             the Python tests under sanitizers, and a minute of fuzzing
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
 
 PYTHONS ?= 3.14 3.11
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: demo test test-cpp test-python system-deps clean
+.PHONY: demo test test-cpp test-python sanitize fuzz system-deps clean
 
 system-deps:
 	scripts/install-system-deps.sh
@@ -16,7 +17,7 @@ demo: system-deps
 	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
 	  $$venv/bin/python examples/demo.py
 
-test: test-cpp test-python
+test: test-cpp test-python sanitize fuzz
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
@@ -28,6 +29,21 @@ test-cpp: system-deps
 
 test-python: system-deps
 	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done
+
+sanitize: system-deps
+	scripts/test-sanitized.sh
+
+# Coverage-guided fuzzing of the parser under ASan and UBSan, from the seeds
+# in tests/fuzz/seeds; the corpus it grows is kept in build/fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz: system-deps
+	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DMARQUILL_BUILD_MODULE=OFF -DMARQUILL_BUILD_FUZZER=ON -DMARQUILL_WERROR=ON \
+	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS) -fsanitize=fuzzer-no-link" >/dev/null
+	cmake --build build/fuzz -j2
+	mkdir -p build/fuzz/corpus
+	build/fuzz/fuzz_parser -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	  -dict=tests/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds
 
 clean:
 	rm -rf build _skbuild dist
