@@ -1,13 +1,14 @@
 # make demo   parse and render the sample dialogue
 # make test   the whole suite: C++ unit tests, the Python tests on every interpreter,
-#             the Python tests under sanitizers, and a minute of fuzzing
+#             the built wheel in a fresh environment, the Python tests under
+#             sanitizers, and a minute of fuzzing
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
 
-PYTHONS ?= 3.14 3.11
+PYTHONS ?= 3.14 3.11 3.14t
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: demo test test-cpp test-python sanitize fuzz system-deps clean
+.PHONY: demo test test-cpp test-python test-wheel sanitize fuzz system-deps clean
 
 system-deps:
 	scripts/install-system-deps.sh
@@ -17,7 +18,7 @@ demo: system-deps
 	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
 	  $$venv/bin/python examples/demo.py
 
-test: test-cpp test-python sanitize fuzz
+test: test-cpp test-python test-wheel sanitize fuzz
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
@@ -29,6 +30,9 @@ test-cpp: system-deps
 
 test-python: system-deps
 	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done
+
+test-wheel: system-deps
+	scripts/test-wheel.sh
 
 sanitize: system-deps
 	scripts/test-sanitized.sh

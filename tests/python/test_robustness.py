@@ -4,6 +4,7 @@ import gc
 import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 
@@ -139,6 +140,11 @@ def test_memory_exhaustion_raises_memory_error(unit, count):
     assert child.stdout == "ok\n"
 
 
+# On the free-threaded 3.14 build, PyList_New releases its half-made list
+# before setting the list's item pointer when the item array cannot be
+# allocated, and list_dealloc then reads whatever that memory held.
+@pytest.mark.skipif(bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+                    reason="PyList_New's own failure path is unsafe on free-threaded CPython 3.14")
 def test_failing_object_creation_releases_everything():
     _testcapi = pytest.importorskip("_testcapi")
     line = "x[center]y{é}z[font ü]" * 3
