@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "parser/markup_search.hpp"
 #include "parser/scan.hpp"
 
 namespace marquill {
@@ -39,6 +40,8 @@ bool startswith(const char* str, const char* prefix) noexcept {
 
 void Scan::append(Tag&& tag) {
     const int64_t budgetChange = tag.l - tag.r + 1;
+    // Most lines hold a few tags: one allocation instead of four growths.
+    if (args.capacity() == 0) args.reserve(8);
     args.push_back(std::move(tag));
     length += budgetChange;
     tagName = 0;
@@ -47,14 +50,13 @@ void Scan::append(Tag&& tag) {
 namespace {
 
 void scan_all(Scan& scan) {
-    for (; scan.i < scan.n; ++scan.i) {
+    for (; (scan.i = find_markup(scan.input, scan.i, scan.n)) < scan.n; ++scan.i) {
         switch (scan.input[scan.i]) {
             case '{': raw_block(scan); break;
             case '[': bracket_tag(scan); break;
             case ']':
                 if (scan.tagName != 0) close_argument_tag(scan);
                 break;
-            default: break;
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "parser/markup_search.hpp"
 #include "parser/parsed_text.hpp"
 
 namespace {
@@ -57,6 +58,15 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
     require(value == span.substr(opener.size(), span.size() - opener.size() - 1), "argument value");
 }
 
+// The fast search stops where the byte-by-byte one does, segment by segment.
+void check_markup_search(const char* input, int64_t n) {
+    for (int64_t from = 0; from <= n;) {
+        const int64_t found = marquill::find_markup(input, from, n);
+        require(found == marquill::find_markup_bytewise(input, from, n), "fast search agrees");
+        from = found + 1;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -64,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(exact.get(), data, size);
     exact[size] = '\0';
     const std::string_view input(exact.get(), size);
+    check_markup_search(exact.get(), static_cast<int64_t>(size));
 
     const marquill::ParsedText parsed(exact.get(), static_cast<int64_t>(size));
 

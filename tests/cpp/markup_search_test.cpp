@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "parser/markup_search.hpp"
+
+namespace {
+
+// The fast search against the byte-by-byte one, from every start, on
+// buffers of every length up to a few SIMD widths, each in an exact-size
+// heap allocation so that a read past the end is caught by the sanitizer.
+TEST(FindMarkup, AgreesWithTheBytewiseSearch) {
+    std::mt19937 random(7);
+    const std::string alphabet = "ab{[]}\x7b\x5b\x5d\x20\x3b\x7d\xfb\xdb\x00";
+    for (const int density : {0, 1, 10, 100}) {
+        for (int64_t n = 0; n <= 200; ++n) {
+            std::unique_ptr<char[]> buffer(new char[n + 1]);
+            for (int64_t k = 0; k < n; ++k) {
+                const bool markup = static_cast<int>(random() % 100) < density;
+                buffer[k] = markup ? alphabet[random() % alphabet.size()] : static_cast<char>('a' + random() % 26);
+            }
+            buffer[n] = '\0';
+            for (int64_t from = 0; from <= n; ++from) {
+                ASSERT_EQ(marquill::find_markup(buffer.get(), from, n),
+                          marquill::find_markup_bytewise(buffer.get(), from, n))
+                    << "n=" << n << " from=" << from << " density=" << density;
+            }
+        }
+    }
+}
+
+// Bytes that differ from a markup byte only in bit 0x20 are plain text.
+TEST(FindMarkup, FoldsOnlyTheOpeningBracket) {
+    for (int c = 0; c < 256; ++c) {
+        std::string s(40, 'x');
+        s[37] = static_cast<char>(c);
+        const int64_t expected = marquill::is_markup(static_cast<char>(c)) ? 37 : 40;
+        EXPECT_EQ(marquill::find_markup(s.c_str(), 0, 40), expected) << "byte " << c;
+    }
+}
+
+}  // namespace
