@@ -51,8 +51,16 @@ PyObject* result_list_from(const marquill::ParsedText& result) {
     return result_list;
 }
 
-PyObject* result_tuple_from(const marquill::ParsedText& result) {
-    PyObject* text = str_from_utf8(result.text.get(), result.textSize);
+// Without tags the template is the line itself. A str is immutable, so an
+// exact str is handed back as it is, as str.replace and re.sub do, which
+// spares decoding a copy of a long line.
+PyObject* template_from(const marquill::ParsedText& result, PyObject* line) {
+    if (result.args.empty() && PyUnicode_CheckExact(line)) return Py_NewRef(line);
+    return str_from_utf8(result.text.get(), result.textSize);
+}
+
+PyObject* result_tuple_from(const marquill::ParsedText& result, PyObject* line) {
+    PyObject* text = template_from(result, line);
     if (text == nullptr) return nullptr;
     PyObject* result_list = result_list_from(result);
     if (result_list == nullptr) {
@@ -83,7 +91,7 @@ PyObject* parse_str(PyObject* /* module */, PyObject* args) {
     // unwind into the interpreter, and the ParsedText releases its buffers.
     try {
         const marquill::ParsedText result(input_string, size);
-        return result_tuple_from(result);
+        return result_tuple_from(result, args);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& error) {

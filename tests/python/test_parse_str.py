@@ -45,17 +45,25 @@ def test_result_types():
         assert type(value) is str
 
 
-def test_results_are_new_objects():
-    line = "plain"
+class Line(str):
+    pass
+
+
+def test_a_line_without_tags_is_its_own_template():
+    line = "".join(["plain ", "[text] {"])  # built at run time, not a constant
     text, tags = parse_str(line)
-    assert text == line
-    assert parse_str(line)[1] is not tags
+    assert text is line and tags == []
+    text, tags = parse_str(Line(line))
+    assert type(text) is str and text == line
+
+
+def test_results_are_new_objects():
+    line = "[center]x"
+    first, second = parse_str(line), parse_str(line)
+    assert first == second and first[1] is not second[1]
 
 
 def test_str_subclass_is_accepted():
-    class Line(str):
-        pass
-
     assert parse_str(Line("[left]x")) == ("{}x", [(b"a", "left")])
 
 
