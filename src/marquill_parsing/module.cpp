@@ -4,6 +4,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -12,15 +13,21 @@
 namespace {
 
 // The parser's output is valid UTF-8 whenever its input is: every cut falls
-// beside an ASCII markup byte.
-PyObject* str_from_utf8(const char* bytes, int64_t size) {
-    return PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), nullptr);
+// beside an ASCII markup byte. Pieces of an ASCII line are ASCII, so they
+// are copied into place without decoding; "" and single characters still go
+// through the decoder, which hands out the interpreter's shared objects.
+PyObject* str_from_utf8(const char* bytes, int64_t size, bool ascii) {
+    if (!ascii || size < 2) return PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), nullptr);
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+    if (str == nullptr) return nullptr;
+    std::memcpy(PyUnicode_1BYTE_DATA(str), bytes, static_cast<size_t>(size));
+    return str;
 }
 
-PyObject* tag_tuple_from(const marquill::Tag& tag) {
+PyObject* tag_tuple_from(const marquill::Tag& tag, bool ascii) {
     PyObject* kind = PyBytes_FromStringAndSize(&tag.name, 1);
     if (kind == nullptr) return nullptr;
-    PyObject* value = str_from_utf8(tag.value, tag.size);
+    PyObject* value = str_from_utf8(tag.value, tag.size, ascii);
     if (value == nullptr) {
         Py_DECREF(kind);
         return nullptr;
@@ -36,12 +43,12 @@ PyObject* tag_tuple_from(const marquill::Tag& tag) {
     return tag_tuple;
 }
 
-PyObject* result_list_from(const marquill::ParsedText& result) {
+PyObject* result_list_from(const marquill::ParsedText& result, bool ascii) {
     PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(result.args.size()));
     if (result_list == nullptr) return nullptr;
     Py_ssize_t i = 0;
     for (const marquill::Tag& tag : result.args) {
-        PyObject* tag_tuple = tag_tuple_from(tag);
+        PyObject* tag_tuple = tag_tuple_from(tag, ascii);
         if (tag_tuple == nullptr) {
             Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
             return nullptr;
@@ -56,13 +63,13 @@ PyObject* result_list_from(const marquill::ParsedText& result) {
 // spares decoding a copy of a long line.
 PyObject* template_from(const marquill::ParsedText& result, PyObject* line) {
     if (result.args.empty() && PyUnicode_CheckExact(line)) return Py_NewRef(line);
-    return str_from_utf8(result.text.get(), result.textSize);
+    return str_from_utf8(result.text.get(), result.textSize, PyUnicode_IS_ASCII(line));
 }
 
 PyObject* result_tuple_from(const marquill::ParsedText& result, PyObject* line) {
     PyObject* text = template_from(result, line);
     if (text == nullptr) return nullptr;
-    PyObject* result_list = result_list_from(result);
+    PyObject* result_list = result_list_from(result, PyUnicode_IS_ASCII(line));
     if (result_list == nullptr) {
         Py_DECREF(text);
         return nullptr;
