@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <gtest/gtest.h>
+
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -36,3 +38,15 @@ inline Flat parse(const std::string& input) {
     }
     return flat;
 }
+
+// A table row: an input and the text and tags it must give.
+struct Case {
+    std::string input;
+    std::string text;
+    std::vector<FlatTag> tags;
+};
+
+inline void PrintTo(const Case& c, std::ostream* os) { *os << '"' << c.input << '"'; }
+
+// Tables of cases are instantiated against this suite.
+class Markup : public testing::TestWithParam<Case> {};

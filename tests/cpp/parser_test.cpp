@@ -11,17 +11,7 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Case {
-    std::string input;
-    std::string text;
-    std::vector<FlatTag> tags;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << '"' << c.input << '"'; }
-
-class BracketTags : public testing::TestWithParam<Case> {};
-
-TEST_P(BracketTags, GiveTextAndTags) {
+TEST_P(Markup, GivesTextAndTags) {
     const Case& c = GetParam();
     const Flat got = parse(c.input);
     EXPECT_EQ(got.text, c.text);
@@ -29,7 +19,7 @@ TEST_P(BracketTags, GiveTextAndTags) {
 }
 
 // Spans are inclusive: l is the '[', r the closing ']'.
-INSTANTIATE_TEST_SUITE_P(Table, BracketTags, testing::Values(
+INSTANTIATE_TEST_SUITE_P(BracketTags, Markup, testing::Values(
     Case{"", "", {}},
     Case{"no markup here", "no markup here", {}},
     Case{"[center]Hi", "{}Hi", {{'a', "center", 0, 7}}},

@@ -10,24 +10,7 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Case {
-    std::string input;
-    std::string text;
-    std::vector<FlatTag> tags;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << '"' << c.input << '"'; }
-
-class RawBlocks : public testing::TestWithParam<Case> {};
-
-TEST_P(RawBlocks, GiveTextAndTags) {
-    const Case& c = GetParam();
-    const Flat got = parse(c.input);
-    EXPECT_EQ(got.text, c.text);
-    EXPECT_EQ(got.tags, c.tags);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, RawBlocks, testing::Values(
+INSTANTIATE_TEST_SUITE_P(RawBlocks, Markup, testing::Values(
     Case{"{a}b", "{}b", {{'r', "a", 0, 2}}},
     Case{"x{a}b", "x{}b", {{'r', "a", 1, 3}}},
     Case{"{}", "{}", {{'r', "", 0, 1}}},
