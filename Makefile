@@ -51,3 +51,15 @@ fuzz: system-deps
 
 clean:
 	rm -rf build _skbuild dist
+
+# The benchmarks, on CPython 3.14: the parser core against memcpy (Google
+# Benchmark), then parse_str against a regex, the reference model and the
+# object floor (pyperf); prints the table of ratios and draws
+# bench/throughput.png. Raw results go to bench/results/. Options through
+# MARQUILL_BENCH_PYPERF_ARGS and MARQUILL_BENCH_GBENCH_ARGS (bench/run.sh).
+.PHONY: bench bench-clean
+bench: system-deps
+	bench/run.sh
+
+bench-clean:
+	rm -rf bench/results build/bench
