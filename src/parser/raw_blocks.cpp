@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "parser/markup_search.hpp"
 #include "parser/scan.hpp"
 
 namespace marquill {
@@ -24,18 +25,15 @@ void raw_block(Scan& scan) {
     // a look-ahead keeps a long run of such '{' linear.
     if (scan.i > last_close(scan)) return;
 
-    int64_t rawR = scan.i;
-    bool inRaw = false;
-    for (int64_t iTmp = scan.i; iTmp < scan.n; ++iTmp) {
-        const char c = scan.input[iTmp];
-        if (c == '}') {
-            rawR = iTmp;
-            inRaw = true;
-        } else if (inRaw && c == '{') {
-            break;
-        }
+    // The look-ahead: from the block's first '}' (one exists, as the input's
+    // last '}' lies beyond), braces are met in turn; each '}' may be the
+    // block's last, and the first '{' ends the look-ahead. It stops where the
+    // next block starts, so no byte is looked at by two look-aheads.
+    int64_t rawR = find_close_brace(scan.input, scan.i + 1, scan.n);
+    for (int64_t iTmp = rawR + 1; (iTmp = find_brace(scan.input, iTmp, scan.n)) < scan.n; ++iTmp) {
+        if (scan.input[iTmp] == '{') break;
+        rawR = iTmp;
     }
-    // A '}' follows, so inRaw holds and rawR is the block's last byte.
     scan.append(Tag('r', substr(scan.input, scan.i + 1, rawR), rawR - scan.i - 1, scan.i, rawR));
     scan.i = rawR;
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-// The fast search against the byte-by-byte one, from every start, on
+// The fast searches against the byte-by-byte ones, from every start, on
 // buffers of every length up to a few SIMD widths, each in an exact-size
 // heap allocation so that a read past the end is caught by the sanitizer.
 TEST(FindMarkup, AgreesWithTheBytewiseSearch) {
@@ -24,9 +24,12 @@ TEST(FindMarkup, AgreesWithTheBytewiseSearch) {
             }
             buffer[n] = '\0';
             for (int64_t from = 0; from <= n; ++from) {
-                ASSERT_EQ(marquill::find_markup(buffer.get(), from, n),
-                          marquill::find_markup_bytewise(buffer.get(), from, n))
+                const char* s = buffer.get();
+                ASSERT_EQ(marquill::find_markup(s, from, n), marquill::find_bytewise<marquill::is_markup>(s, from, n))
                     << "n=" << n << " from=" << from << " density=" << density;
+                ASSERT_EQ(marquill::find_brace(s, from, n), marquill::find_bytewise<marquill::is_brace>(s, from, n));
+                ASSERT_EQ(marquill::find_close_brace(s, from, n),
+                          marquill::find_bytewise<marquill::is_close_brace>(s, from, n));
             }
         }
     }
@@ -43,3 +46,26 @@ TEST(FindMarkup, FoldsOnlyTheOpeningBracket) {
 }
 
 }  // namespace
+
+#ifdef __SSE2__
+namespace {
+
+// Both widths of the long-run skip stop at the same block, from every start.
+TEST(SkipPlainText, WidthsAgree) {
+    if (!marquill::has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    std::mt19937 random(11);
+    for (int64_t n = 64; n <= 400; n += 7) {
+        std::unique_ptr<char[]> buffer(new char[n + 1]);
+        for (int64_t k = 0; k < n; ++k) buffer[k] = static_cast<char>('a' + random() % 26);
+        buffer[n] = '\0';
+        buffer[random() % n] = "[]{"[random() % 3];
+        for (int64_t from = 0; from + 64 <= n; ++from) {
+            ASSERT_EQ(marquill::skip_plain_text_avx2(buffer.get(), from, n),
+                      marquill::skip_plain_text_sse2(buffer.get(), from, n))
+                << "n=" << n << " from=" << from;
+        }
+    }
+}
+
+}  // namespace
+#endif

@@ -58,11 +58,12 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
     require(value == span.substr(opener.size(), span.size() - opener.size() - 1), "argument value");
 }
 
-// The fast search stops where the byte-by-byte one does, segment by segment.
-void check_markup_search(const char* input, int64_t n) {
+// The fast searches stop where the byte-by-byte ones do, segment by segment.
+template <int64_t (*fast)(const char*, int64_t, int64_t), bool (*wanted)(char)>
+void check_search(const char* input, int64_t n) {
     for (int64_t from = 0; from <= n;) {
-        const int64_t found = marquill::find_markup(input, from, n);
-        require(found == marquill::find_markup_bytewise(input, from, n), "fast search agrees");
+        const int64_t found = fast(input, from, n);
+        require(found == marquill::find_bytewise<wanted>(input, from, n), "fast search agrees");
         from = found + 1;
     }
 }
@@ -74,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(exact.get(), data, size);
     exact[size] = '\0';
     const std::string_view input(exact.get(), size);
-    check_markup_search(exact.get(), static_cast<int64_t>(size));
+    check_search<marquill::find_markup, marquill::is_markup>(exact.get(), static_cast<int64_t>(size));
+    check_search<marquill::find_brace, marquill::is_brace>(exact.get(), static_cast<int64_t>(size));
+    check_search<marquill::find_close_brace, marquill::is_close_brace>(exact.get(), static_cast<int64_t>(size));
 
     const marquill::ParsedText parsed(exact.get(), static_cast<int64_t>(size));
 
