@@ -1,5 +1,6 @@
 #include "parser/parsed_text.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -10,13 +11,13 @@
 namespace marquill {
 
 Tag::Tag(char name, const char* staticValue, int64_t size, int64_t l, int64_t r) noexcept
-    : name(name), value(staticValue), size(size), l(l), r(r), dynamic(false) {}
+    : value(staticValue), size(size), l(l), r(r), name(name), dynamic(false) {}
 
 Tag::Tag(char name, std::unique_ptr<char[]> ownedValue, int64_t size, int64_t l, int64_t r) noexcept
-    : name(name), value(ownedValue.release()), size(size), l(l), r(r), dynamic(true) {}
+    : value(ownedValue.release()), size(size), l(l), r(r), name(name), dynamic(true) {}
 
 Tag::Tag(Tag&& other) noexcept
-    : name(other.name), value(other.value), size(other.size), l(other.l), r(other.r),
+    : value(other.value), size(other.size), l(other.l), r(other.r), name(other.name),
       dynamic(std::exchange(other.dynamic, false)) {}
 
 Tag::~Tag() {
@@ -38,10 +39,32 @@ bool startswith(const char* str, const char* prefix) noexcept {
     return true;
 }
 
+namespace {
+
+// Room for the tags, reserved at the first one. Eight serve a line of
+// dialogue. On a long input, growing a large array by doubling copies it
+// again and again, and past malloc's mmap threshold faults fresh pages in
+// each time; instead it reserves what the input can hold: a tag begins at a
+// '[' or '{' and ends at a ']' or '}'. Room no tag fills is never touched, so
+// it costs no pages; past a cap the array grows as usual.
+size_t tag_capacity(const char* input, int64_t n) noexcept {
+    constexpr int64_t longInput = 4096;
+    constexpr size_t cap = size_t{1} << 24;
+    if (n < longInput) return 8;
+    size_t openers = 0;
+    size_t closers = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        openers += static_cast<size_t>(input[k] == '[') + (input[k] == '{');
+        closers += static_cast<size_t>(input[k] == ']') + (input[k] == '}');
+    }
+    return std::min({openers, closers, cap});
+}
+
+}  // namespace
+
 void Scan::append(Tag&& tag) {
     const int64_t budgetChange = tag.l - tag.r + 1;
-    // Most lines hold a few tags: one allocation instead of four growths.
-    if (args.capacity() == 0) args.reserve(8);
+    if (args.capacity() == 0) args.reserve(tag_capacity(input, n));
     args.push_back(std::move(tag));
     length += budgetChange;
     tagName = 0;

@@ -13,11 +13,11 @@ namespace marquill {
 // `dynamic` is true owns `value` (a copy of input bytes); otherwise `value`
 // is one of the shared static keyword strings and is never released.
 struct Tag {
-    char name;          // kind letter: 'a', 's', 'f', 't' or 'r'
     const char* value;  // terminated; may hold NUL bytes, so see `size`
     int64_t size;       // bytes in `value` before its terminator
     int64_t l;          // index in the input of the tag's first byte
     int64_t r;          // index of its last byte; the span is inclusive
+    char name;          // kind letter: 'a', 's', 'f', 't' or 'r'
     bool dynamic;
 
     Tag(char name, const char* staticValue, int64_t size, int64_t l, int64_t r) noexcept;
