@@ -49,7 +49,7 @@ unsigned mask16(const char* p) noexcept {
 // Skips 64 bytes at a time while none of them is wanted: returns the start
 // of the first 64 that hold a wanted byte, or a point less than 64 from n.
 template <__m128i (*wantedBytes)(const char*)>
-int64_t skip_by_64(const char* s, int64_t from, int64_t n) noexcept {
+inline int64_t skip_by_64(const char* s, int64_t from, int64_t n) noexcept {
     for (; from + 64 <= n; from += 64) {
         const __m128i any = _mm_or_si128(_mm_or_si128(wantedBytes(s + from), wantedBytes(s + from + 16)),
                                          _mm_or_si128(wantedBytes(s + from + 32), wantedBytes(s + from + 48)));
@@ -67,9 +67,12 @@ int64_t skip_plain_text_avx2(const char* s, int64_t from, int64_t n) noexcept;
 bool has_avx2() noexcept;
 
 template <__m128i (*wantedBytes)(const char*), bool (*wanted)(char),
-          int64_t (*skip)(const char*, int64_t, int64_t) = skip_by_64<wantedBytes>>
-int64_t find_fast(const char* s, int64_t from, int64_t n) noexcept {
-    if (from + 64 <= n) from = skip(s, from, n);
+          int64_t (*skipLong)(const char*, int64_t, int64_t) = skip_by_64<wantedBytes>>
+inline int64_t find_fast(const char* s, int64_t from, int64_t n) noexcept {
+    // What is left of a line of dialogue is searched right here; only longer
+    // runs are worth the call to the widest search the processor has.
+    if (from + 256 <= n) from = skipLong(s, from, n);
+    from = skip_by_64<wantedBytes>(s, from, n);
     for (; from + 16 <= n; from += 16) {
         if (const unsigned bits = mask16<wantedBytes>(s + from)) return from + __builtin_ctz(bits);
     }

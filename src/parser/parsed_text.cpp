@@ -60,18 +60,6 @@ size_t tag_capacity(const char* input, int64_t n) noexcept {
     return std::min({openers, closers, cap});
 }
 
-}  // namespace
-
-void Scan::append(Tag&& tag) {
-    const int64_t budgetChange = tag.l - tag.r + 1;
-    if (args.capacity() == 0) args.reserve(tag_capacity(input, n));
-    args.push_back(std::move(tag));
-    length += budgetChange;
-    tagName = 0;
-}
-
-namespace {
-
 void scan_all(Scan& scan) {
     for (; (scan.i = find_markup(scan.input, scan.i, scan.n)) < scan.n; ++scan.i) {
         switch (scan.input[scan.i]) {
@@ -85,33 +73,47 @@ void scan_all(Scan& scan) {
 }
 
 // Guards the copies below against a tag list that is out of order or
-// outside the input, which would copy a negative span or overrun `text`.
+// outside the input, which would copy a negative span or overrun the text.
 void check_layout(bool holds) {
     if (!holds) throw std::logic_error("marquill: tags overlap or leave the input");
 }
 
-}  // namespace
-
-ParsedText::ParsedText(const char* input, int64_t size) : textSize(0) {
-    Scan scan{input, size, args};
-    scan_all(scan);
-
-    const int64_t bufferSize = scan.length + size;  // the budget counts the terminator
-    text.reset(new char[static_cast<size_t>(bufferSize)]);
+// The input with each tag's span replaced by "{}", in a new buffer of
+// exactly `bufferSize` bytes, the terminator included.
+std::unique_ptr<char[]> assemble_text(const char* input, int64_t n, const std::vector<Tag>& args,
+                                      int64_t bufferSize) {
+    std::unique_ptr<char[]> text(new char[static_cast<size_t>(bufferSize)]);
     char* out = text.get();
     int64_t prev = 0;
     for (const Tag& tag : args) {
-        check_layout(prev <= tag.l && tag.l < tag.r && tag.r < size);
+        check_layout(prev <= tag.l && tag.l < tag.r && tag.r < n);
         std::memcpy(out, input + prev, static_cast<size_t>(tag.l - prev));
         out += tag.l - prev;
         *out++ = '{';
         *out++ = '}';
         prev = tag.r + 1;
     }
-    check_layout(out - text.get() + (size - prev) == bufferSize - 1);
-    std::memcpy(out, input + prev, static_cast<size_t>(size - prev));
-    out += size - prev;
-    *out = '\0';
+    check_layout(out - text.get() + (n - prev) == bufferSize - 1);
+    std::memcpy(out, input + prev, static_cast<size_t>(n - prev));
+    out[n - prev] = '\0';
+    return text;
+}
+
+}  // namespace
+
+void Scan::append(Tag&& tag) {
+    const int64_t budgetChange = tag.l - tag.r + 1;
+    if (args.capacity() == 0) args.reserve(tag_capacity(input, n));
+    args.push_back(std::move(tag));
+    length += budgetChange;
+    tagName = 0;
+}
+
+ParsedText::ParsedText(const char* input, int64_t size) : textSize(0) {
+    Scan scan{input, size, args};
+    scan_all(scan);
+    const int64_t bufferSize = scan.length + size;  // the budget counts the terminator
+    text = assemble_text(input, size, args, bufferSize);
     textSize = bufferSize - 1;
 }
 
