@@ -1,7 +1,7 @@
 # make demo   parse and render the sample dialogue
-# make test   the whole suite: C++ unit tests, the Python tests on every interpreter,
-#             the built wheel in a fresh environment, the Python tests under
-#             sanitizers, and a minute of fuzzing
+# make test   the whole suite: C++ unit tests, a minute of fuzzing, the Python
+#             tests on every interpreter, the built wheel in a fresh
+#             environment, and the Python tests under sanitizers
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
 
@@ -18,7 +18,7 @@ demo: system-deps
 	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
 	  $$venv/bin/python examples/demo.py
 
-test: test-cpp test-python test-wheel sanitize fuzz
+test: test-cpp fuzz test-python test-wheel sanitize
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
