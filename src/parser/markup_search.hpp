@@ -1,6 +1,7 @@
 // Searches for the bytes that matter to the scan: the next markup byte
 // ('{', '[' or ']'), and inside a raw block's look-ahead the next '}' or the
-// next brace of either kind. Where SSE2 is available plain text is skipped
+// next brace of either kind; and counts of the bytes that open or close a
+// tag. Where SSE2 is available plain text is skipped
 // sixteen bytes at a time; the byte-by-byte search gives the same answers
 // and handles the tail, so nothing is read at or past index n.
 #pragma once
@@ -16,12 +17,22 @@ namespace marquill {
 inline bool is_markup(char c) noexcept { return c == '{' || c == '[' || c == ']'; }
 inline bool is_close_brace(char c) noexcept { return c == '}'; }
 inline bool is_brace(char c) noexcept { return c == '{' || c == '}'; }
+inline bool is_opener(char c) noexcept { return c == '[' || c == '{'; }
+inline bool is_closer(char c) noexcept { return c == ']' || c == '}'; }
 
 // Index of the first byte in [from, n) of `s` that `wanted` accepts, or n.
 template <bool (*wanted)(char)>
 int64_t find_bytewise(const char* s, int64_t from, int64_t n) noexcept {
     while (from < n && !wanted(s[from])) ++from;
     return from;
+}
+
+// How many of the first n bytes of `s` `wanted` accepts.
+template <bool (*wanted)(char)>
+size_t count_bytewise(const char* s, int64_t n) noexcept {
+    size_t count = 0;
+    for (int64_t k = 0; k < n; ++k) count += wanted(s[k]) ? 1 : 0;
+    return count;
 }
 
 #ifdef __SSE2__
@@ -39,6 +50,14 @@ inline __m128i close_brace_bytes(const char* p) noexcept { return bytes_equal(lo
 inline __m128i brace_bytes(const char* p) noexcept {
     const __m128i chunk = load16(p);
     return _mm_or_si128(bytes_equal(chunk, '{'), bytes_equal(chunk, '}'));
+}
+
+// '[' and '{', and ']' and '}', differ only in bit 0x20.
+inline __m128i opener_bytes(const char* p) noexcept {
+    return bytes_equal(_mm_or_si128(load16(p), _mm_set1_epi8(0x20)), '{');
+}
+inline __m128i closer_bytes(const char* p) noexcept {
+    return bytes_equal(_mm_or_si128(load16(p), _mm_set1_epi8(0x20)), '}');
 }
 
 template <__m128i (*wantedBytes)(const char*)>
@@ -82,6 +101,27 @@ inline int64_t find_fast(const char* s, int64_t from, int64_t n) noexcept {
     return bits != 0 ? from + __builtin_ctz(bits) : n;
 }
 
+// Counts 16 bytes at a time in byte-wide counters (a matching byte is
+// 0xff, that is -1), which are summed before any of them can pass 255.
+template <__m128i (*wantedBytes)(const char*), bool (*wanted)(char)>
+size_t count_fast(const char* s, int64_t n) noexcept {
+    size_t count = 0;
+    int64_t k = 0;
+    while (k + 16 <= n) {
+        __m128i counters = _mm_setzero_si128();
+        for (int round = 0; round < 255 && k + 16 <= n; ++round, k += 16) {
+            counters = _mm_sub_epi8(counters, wantedBytes(s + k));
+        }
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        count += static_cast<size_t>(_mm_cvtsi128_si32(sums)) +
+                 static_cast<size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    }
+    return count + count_bytewise<wanted>(s + k, n - k);
+}
+
+inline size_t count_openers(const char* s, int64_t n) noexcept { return count_fast<opener_bytes, is_opener>(s, n); }
+inline size_t count_closers(const char* s, int64_t n) noexcept { return count_fast<closer_bytes, is_closer>(s, n); }
+
 inline int64_t find_markup(const char* s, int64_t from, int64_t n) noexcept {
     return find_fast<markup_bytes, is_markup, skip_plain_text>(s, from, n);
 }
@@ -92,6 +132,9 @@ inline int64_t find_brace(const char* s, int64_t from, int64_t n) noexcept {
     return find_fast<brace_bytes, is_brace>(s, from, n);
 }
 #else
+inline size_t count_openers(const char* s, int64_t n) noexcept { return count_bytewise<is_opener>(s, n); }
+inline size_t count_closers(const char* s, int64_t n) noexcept { return count_bytewise<is_closer>(s, n); }
+
 inline int64_t find_markup(const char* s, int64_t from, int64_t n) noexcept {
     return find_bytewise<is_markup>(s, from, n);
 }

@@ -51,13 +51,7 @@ size_t tag_capacity(const char* input, int64_t n) noexcept {
     constexpr int64_t longInput = 4096;
     constexpr size_t cap = size_t{1} << 24;
     if (n < longInput) return 8;
-    size_t openers = 0;
-    size_t closers = 0;
-    for (int64_t k = 0; k < n; ++k) {
-        openers += static_cast<size_t>(input[k] == '[') + (input[k] == '{');
-        closers += static_cast<size_t>(input[k] == ']') + (input[k] == '}');
-    }
-    return std::min({openers, closers, cap});
+    return std::min({count_openers(input, n), count_closers(input, n), cap});
 }
 
 void scan_all(Scan& scan) {

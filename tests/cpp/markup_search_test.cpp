@@ -23,6 +23,10 @@ TEST(FindMarkup, AgreesWithTheBytewiseSearch) {
                 buffer[k] = markup ? alphabet[random() % alphabet.size()] : static_cast<char>('a' + random() % 26);
             }
             buffer[n] = '\0';
+            ASSERT_EQ(marquill::count_openers(buffer.get(), n),
+                      marquill::count_bytewise<marquill::is_opener>(buffer.get(), n));
+            ASSERT_EQ(marquill::count_closers(buffer.get(), n),
+                      marquill::count_bytewise<marquill::is_closer>(buffer.get(), n));
             for (int64_t from = 0; from <= n; ++from) {
                 const char* s = buffer.get();
                 ASSERT_EQ(marquill::find_markup(s, from, n), marquill::find_bytewise<marquill::is_markup>(s, from, n))
@@ -32,6 +36,18 @@ TEST(FindMarkup, AgreesWithTheBytewiseSearch) {
                           marquill::find_bytewise<marquill::is_close_brace>(s, from, n));
             }
         }
+    }
+}
+
+// Byte counters must not wrap: more than 255 hits in one column.
+TEST(CountBytes, CountsLongRunsOfHits) {
+    for (const int64_t n : {4080, 4096, 4111, 70000}) {
+        const std::string run(static_cast<size_t>(n), '[');
+        const std::string mixed = std::string(static_cast<size_t>(n), '}') + "x]{";
+        EXPECT_EQ(marquill::count_openers(run.c_str(), n), static_cast<size_t>(n));
+        EXPECT_EQ(marquill::count_closers(run.c_str(), n), 0u);
+        EXPECT_EQ(marquill::count_closers(mixed.c_str(), n + 3), static_cast<size_t>(n) + 1);
+        EXPECT_EQ(marquill::count_openers(mixed.c_str(), n + 3), 1u);
     }
 }
 

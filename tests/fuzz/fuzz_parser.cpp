@@ -78,6 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_search<marquill::find_markup, marquill::is_markup>(exact.get(), static_cast<int64_t>(size));
     check_search<marquill::find_brace, marquill::is_brace>(exact.get(), static_cast<int64_t>(size));
     check_search<marquill::find_close_brace, marquill::is_close_brace>(exact.get(), static_cast<int64_t>(size));
+    require(marquill::count_openers(exact.get(), static_cast<int64_t>(size)) ==
+                marquill::count_bytewise<marquill::is_opener>(exact.get(), static_cast<int64_t>(size)),
+            "fast count of openers agrees");
+    require(marquill::count_closers(exact.get(), static_cast<int64_t>(size)) ==
+                marquill::count_bytewise<marquill::is_closer>(exact.get(), static_cast<int64_t>(size)),
+            "fast count of closers agrees");
 
     const marquill::ParsedText parsed(exact.get(), static_cast<int64_t>(size));
 
