@@ -1,5 +1,6 @@
 // Bracket tags: fixed tags such as [center], and argument tags such as
 // [pixel 50] whose argument runs to the next ']'.
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -29,7 +30,16 @@ constexpr Keyword keywords[] = {
     {"noautowrap]", 't', "noautowrap"},
 };
 
+// The bytes that can follow a tag's '['. Any other byte there, as in a run
+// of '[', settles the bracket at once.
+constexpr std::array<bool, 256> keywordStarts = [] {
+    std::array<bool, 256> starts{};
+    for (const Keyword& keyword : keywords) starts[static_cast<unsigned char>(keyword.match[0])] = true;
+    return starts;
+}();
+
 const Keyword* match_keyword(const char* afterBracket) noexcept {
+    if (!keywordStarts[static_cast<unsigned char>(afterBracket[0])]) return nullptr;
     // Most rows differ in their first byte, which settles them without a call.
     for (const Keyword& keyword : keywords) {
         if (keyword.match[0] == afterBracket[0] && startswith(afterBracket + 1, keyword.match.data() + 1)) {
