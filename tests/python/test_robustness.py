@@ -71,6 +71,8 @@ def test_64_mib_with_tags_throughout():
 
 
 def test_threads_get_the_results_of_one():
+    """Truly parallel on a free-threaded interpreter, where the module runs
+    without the GIL."""
     lines = MIXED * 200
     expected = [model_parse(line) for line in lines]
     results = [None] * 8
