@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "parser/parsed_text.hpp"
@@ -18,7 +19,8 @@ struct Scan {
     char tagName = 0;      // kind of the open argument tag, 0 when none is open
     int64_t tagL = 0;      // index of the open argument tag's '['
     int64_t tagArgsL = 0;  // index of its first argument byte
-    int64_t lastClose = -2;  // index of the input's last '}'; -1 none; -2 not yet sought
+    // a '{' at or after this index has no '}' after it
+    int64_t closelessFrom = std::numeric_limits<int64_t>::max();
 
     // Appends a tag and takes its span out of the budget. Any open argument
     // tag is forgotten: tags never overlap, so they stand in input order.

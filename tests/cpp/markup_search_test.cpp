@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <string>
@@ -9,38 +10,58 @@
 
 namespace {
 
-// The fast searches against the byte-by-byte ones, from every start, on
-// buffers of every length up to a few SIMD widths, each in an exact-size
-// heap allocation so that a read past the end is caught by the sanitizer.
-TEST(FindMarkup, AgreesWithTheBytewiseSearch) {
+using marquill::ByteClass;
+namespace bytewise = marquill::bytewise;
+namespace search = marquill::search;
+
+// The widest search the target has is the one the parser uses; a build that
+// fell back to the byte-by-byte search would pass every other test.
+TEST(SearchPath, IsTheWidestTheTargetHas) {
+    std::cout << "search path: " << marquill::searchPath << '\n';
+#if defined(MARQUILL_NO_SIMD)
+    EXPECT_STREQ(marquill::searchPath, "bytewise");
+#elif defined(__x86_64__) || defined(_M_X64)
+    EXPECT_STREQ(marquill::searchPath, "sse2");
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    EXPECT_STREQ(marquill::searchPath, "neon");
+#endif
+}
+
+template <ByteClass wanted>
+void expect_agreement(const char* s, int64_t n) {
+    ASSERT_EQ(search::count<wanted>(s, n), bytewise::count<wanted>(s, n)) << "n=" << n;
+    for (int64_t from = 0; from <= n; ++from) {
+        ASSERT_EQ(search::find<wanted>(s, from, n), bytewise::find<wanted>(s, from, n))
+            << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted);
+    }
+}
+
+// The target's search against the byte-by-byte one, for every class, from
+// every start, on buffers of every length up to a few vector widths, each in
+// an exact-size heap allocation so that a read past the end is caught by the
+// sanitizer.
+TEST(Search, AgreesWithTheBytewiseSearch) {
     std::mt19937 random(7);
     const std::string alphabet = "ab{[]}\x7b\x5b\x5d\x20\x3b\x7d\xfb\xdb\x00";
     for (const int density : {0, 1, 10, 100}) {
-        for (int64_t n = 0; n <= 200; ++n) {
+        for (int64_t n = 0; n <= 300; ++n) {
             std::unique_ptr<char[]> buffer(new char[n + 1]);
             for (int64_t k = 0; k < n; ++k) {
                 const bool markup = static_cast<int>(random() % 100) < density;
                 buffer[k] = markup ? alphabet[random() % alphabet.size()] : static_cast<char>('a' + random() % 26);
             }
             buffer[n] = '\0';
-            ASSERT_EQ(marquill::count_openers(buffer.get(), n),
-                      marquill::count_bytewise<marquill::is_opener>(buffer.get(), n));
-            ASSERT_EQ(marquill::count_closers(buffer.get(), n),
-                      marquill::count_bytewise<marquill::is_closer>(buffer.get(), n));
-            for (int64_t from = 0; from <= n; ++from) {
-                const char* s = buffer.get();
-                ASSERT_EQ(marquill::find_markup(s, from, n), marquill::find_bytewise<marquill::is_markup>(s, from, n))
-                    << "n=" << n << " from=" << from << " density=" << density;
-                ASSERT_EQ(marquill::find_brace(s, from, n), marquill::find_bytewise<marquill::is_brace>(s, from, n));
-                ASSERT_EQ(marquill::find_close_brace(s, from, n),
-                          marquill::find_bytewise<marquill::is_close_brace>(s, from, n));
-            }
+            expect_agreement<ByteClass::markup>(buffer.get(), n);
+            expect_agreement<ByteClass::closeBrace>(buffer.get(), n);
+            expect_agreement<ByteClass::brace>(buffer.get(), n);
+            expect_agreement<ByteClass::opener>(buffer.get(), n);
+            expect_agreement<ByteClass::closer>(buffer.get(), n);
         }
     }
 }
 
 // Byte counters must not wrap: more than 255 hits in one column.
-TEST(CountBytes, CountsLongRunsOfHits) {
+TEST(Count, CountsLongRunsOfHits) {
     for (const int64_t n : {4080, 4096, 4111, 70000}) {
         const std::string run(static_cast<size_t>(n), '[');
         const std::string mixed = std::string(static_cast<size_t>(n), '}') + "x]{";
@@ -52,23 +73,19 @@ TEST(CountBytes, CountsLongRunsOfHits) {
 }
 
 // Bytes that differ from a markup byte only in bit 0x20 are plain text.
-TEST(FindMarkup, FoldsOnlyTheOpeningBracket) {
+TEST(Search, FoldsOnlyTheOpeningBracket) {
     for (int c = 0; c < 256; ++c) {
         std::string s(40, 'x');
         s[37] = static_cast<char>(c);
-        const int64_t expected = marquill::is_markup(static_cast<char>(c)) ? 37 : 40;
+        const int64_t expected = marquill::in_class(ByteClass::markup, static_cast<char>(c)) ? 37 : 40;
         EXPECT_EQ(marquill::find_markup(s.c_str(), 0, 40), expected) << "byte " << c;
     }
 }
 
-}  // namespace
-
-#ifdef __SSE2__
-namespace {
-
+#if MARQUILL_SEARCH_SSE2
 // Both widths of the long-run skip stop at the same block, from every start.
 TEST(SkipPlainText, WidthsAgree) {
-    if (!marquill::has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    if (!marquill::sse2::has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
     std::mt19937 random(11);
     for (int64_t n = 64; n <= 400; n += 7) {
         std::unique_ptr<char[]> buffer(new char[n + 1]);
@@ -76,12 +93,12 @@ TEST(SkipPlainText, WidthsAgree) {
         buffer[n] = '\0';
         buffer[random() % n] = "[]{"[random() % 3];
         for (int64_t from = 0; from + 64 <= n; ++from) {
-            ASSERT_EQ(marquill::skip_plain_text_avx2(buffer.get(), from, n),
-                      marquill::skip_plain_text_sse2(buffer.get(), from, n))
+            ASSERT_EQ(marquill::sse2::skip_plain_text_avx2(buffer.get(), from, n),
+                      marquill::sse2::skip_plain_text_sse2(buffer.get(), from, n))
                 << "n=" << n << " from=" << from;
         }
     }
 }
+#endif
 
 }  // namespace
-#endif

@@ -59,13 +59,15 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
 }
 
 // The fast searches stop where the byte-by-byte ones do, segment by segment.
-template <int64_t (*fast)(const char*, int64_t, int64_t), bool (*wanted)(char)>
+template <marquill::ByteClass wanted>
 void check_search(const char* input, int64_t n) {
     for (int64_t from = 0; from <= n;) {
-        const int64_t found = fast(input, from, n);
-        require(found == marquill::find_bytewise<wanted>(input, from, n), "fast search agrees");
+        const int64_t found = marquill::search::find<wanted>(input, from, n);
+        require(found == marquill::bytewise::find<wanted>(input, from, n), "fast search agrees");
         from = found + 1;
     }
+    require(marquill::search::count<wanted>(input, n) == marquill::bytewise::count<wanted>(input, n),
+            "fast count agrees");
 }
 
 }  // namespace
@@ -75,17 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(exact.get(), data, size);
     exact[size] = '\0';
     const std::string_view input(exact.get(), size);
-    check_search<marquill::find_markup, marquill::is_markup>(exact.get(), static_cast<int64_t>(size));
-    check_search<marquill::find_brace, marquill::is_brace>(exact.get(), static_cast<int64_t>(size));
-    check_search<marquill::find_close_brace, marquill::is_close_brace>(exact.get(), static_cast<int64_t>(size));
-    require(marquill::count_openers(exact.get(), static_cast<int64_t>(size)) ==
-                marquill::count_bytewise<marquill::is_opener>(exact.get(), static_cast<int64_t>(size)),
-            "fast count of openers agrees");
-    require(marquill::count_closers(exact.get(), static_cast<int64_t>(size)) ==
-                marquill::count_bytewise<marquill::is_closer>(exact.get(), static_cast<int64_t>(size)),
-            "fast count of closers agrees");
+    const auto n = static_cast<int64_t>(size);
+    check_search<marquill::ByteClass::markup>(exact.get(), n);
+    check_search<marquill::ByteClass::brace>(exact.get(), n);
+    check_search<marquill::ByteClass::closeBrace>(exact.get(), n);
+    check_search<marquill::ByteClass::opener>(exact.get(), n);
+    check_search<marquill::ByteClass::closer>(exact.get(), n);
 
-    const marquill::ParsedText parsed(exact.get(), static_cast<int64_t>(size));
+    const marquill::ParsedText parsed(exact.get(), n);
 
     // Putting each tag's source bytes back in place of its placeholder gives
     // back the input; on the way, the tags stand in order inside the input.
@@ -94,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t prev = 0;
     size_t at = 0;
     for (const marquill::Tag& tag : parsed.args) {
-        require(prev <= tag.l && tag.l < tag.r && tag.r < static_cast<int64_t>(size), "tags in order, inside the input");
+        require(prev <= tag.l && tag.l < tag.r && tag.r < n, "tags in order, inside the input");
         const auto plain = static_cast<size_t>(tag.l - prev);
         require(text.substr(at, plain) == input.substr(static_cast<size_t>(prev), plain), "plain text copied");
         require(text.substr(at + plain, 2) == "{}", "placeholder in place");

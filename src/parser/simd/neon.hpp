@@ -1,0 +1,62 @@
+// The vector operations on 64-bit ARM with NEON (Advanced SIMD), which every
+// AArch64 processor has. Included only where the compiler targets it
+// (markup_search.hpp).
+#pragma once
+
+#include <arm_neon.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "parser/simd/byte_classes.hpp"
+#include "parser/simd/vector_search.hpp"
+
+namespace marquill::neon {
+
+struct Vectors {
+    using Vector = uint8x16_t;
+    // NEON has no byte movemask; narrowing each 16-bit lane by four bits
+    // leaves four bits for each byte, which serves as well.
+    static constexpr int bitsPerByte = 4;
+
+    static Vector load(const char* p) noexcept { return vld1q_u8(reinterpret_cast<const uint8_t*>(p)); }
+    static Vector equal(Vector v, char c) noexcept { return vceqq_u8(v, vdupq_n_u8(static_cast<uint8_t>(c))); }
+    // '[' and '{', and ']' and '}', differ only in bit 0x20: one comparison
+    // finds both.
+    static Vector folded_equal(Vector v, char c) noexcept { return equal(vorrq_u8(v, vdupq_n_u8(0x20)), c); }
+    static Vector either(Vector a, Vector b) noexcept { return vorrq_u8(a, b); }
+
+    template <ByteClass wanted>
+    static Vector matches(Vector v) noexcept {
+        switch (wanted) {
+            case ByteClass::markup: return either(folded_equal(v, '{'), equal(v, ']'));
+            case ByteClass::closeBrace: return equal(v, '}');
+            case ByteClass::brace: return either(equal(v, '{'), equal(v, '}'));
+            case ByteClass::opener: return folded_equal(v, '{');
+            case ByteClass::closer: return folded_equal(v, '}');
+        }
+        return vdupq_n_u8(0);
+    }
+
+    static uint64_t bits(Vector m) noexcept {
+        return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(m), 4)), 0);
+    }
+    static Vector zero() noexcept { return vdupq_n_u8(0); }
+    static Vector minus(Vector a, Vector b) noexcept { return vsubq_u8(a, b); }
+    static size_t sum_bytes(Vector v) noexcept { return vaddlvq_u8(v); }
+    static int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+        return vector_search::skip_by_64<Vectors, ByteClass::markup>(s, from, n);
+    }
+};
+
+template <ByteClass wanted>
+int64_t find(const char* s, int64_t from, int64_t n) noexcept {
+    return vector_search::find<Vectors, wanted>(s, from, n);
+}
+
+template <ByteClass wanted>
+size_t count(const char* s, int64_t n) noexcept {
+    return vector_search::count<Vectors, wanted>(s, n);
+}
+
+}  // namespace marquill::neon

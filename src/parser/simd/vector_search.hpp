@@ -1,0 +1,76 @@
+// The searches and counts written once over sixteen-byte vectors; each
+// instruction set supplies the vector operations (sse2.hpp, neon.hpp).
+//
+// `V` provides: `Vector`; `load(p)` of 16 bytes at p; `matches<c>(v)`, 0xff
+// in every byte of class c and 0 elsewhere; `either(a, b)`; `bits(m)`, a
+// mask with `bitsPerByte` bits for each byte of m, byte 0 lowest;
+// `zero()`, `minus(a, b)` bytewise; `sum_bytes(v)`; and
+// `skip_plain_text(s, from, n)`, skip_by_64 for markup or something faster.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "parser/simd/byte_classes.hpp"
+
+namespace marquill::vector_search {
+
+template <class V, ByteClass wanted>
+uint64_t bits16(const char* p) noexcept {
+    return V::bits(V::template matches<wanted>(V::load(p)));
+}
+
+// Skips 64 bytes at a time while none of them is wanted: returns the start
+// of the first 64 that hold a wanted byte, or a point less than 64 from n.
+template <class V, ByteClass wanted>
+int64_t skip_by_64(const char* s, int64_t from, int64_t n) noexcept {
+    for (; from + 64 <= n; from += 64) {
+        const auto any = V::either(
+            V::either(V::template matches<wanted>(V::load(s + from)), V::template matches<wanted>(V::load(s + from + 16))),
+            V::either(V::template matches<wanted>(V::load(s + from + 32)),
+                      V::template matches<wanted>(V::load(s + from + 48))));
+        if (V::bits(any) != 0) break;
+    }
+    return from;
+}
+
+template <class V>
+int64_t first_byte(uint64_t bits) noexcept {
+    return std::countr_zero(bits) / V::bitsPerByte;
+}
+
+template <class V, ByteClass wanted>
+int64_t find(const char* s, int64_t from, int64_t n) noexcept {
+    // What is left of a line of dialogue is searched right here; only longer
+    // runs are worth the call to the widest search the processor has.
+    if constexpr (wanted == ByteClass::markup) {
+        if (from + 256 <= n) from = V::skip_plain_text(s, from, n);
+    }
+    from = skip_by_64<V, wanted>(s, from, n);
+    for (; from + 16 <= n; from += 16) {
+        if (const uint64_t bits = bits16<V, wanted>(s + from)) return from + first_byte<V>(bits);
+    }
+    if (from == n || n < 16) return bytewise::find<wanted>(s, from, n);
+    // The tail: the input's last 16 bytes, less those before `from`.
+    const uint64_t bits = bits16<V, wanted>(s + n - 16) >> ((from - (n - 16)) * V::bitsPerByte);
+    return bits != 0 ? from + first_byte<V>(bits) : n;
+}
+
+// Counts 16 bytes at a time in byte-wide counters (a matching byte is 0xff,
+// that is -1), which are summed before any of them can pass 255.
+template <class V, ByteClass wanted>
+size_t count(const char* s, int64_t n) noexcept {
+    size_t total = 0;
+    int64_t k = 0;
+    while (k + 16 <= n) {
+        auto counters = V::zero();
+        for (int round = 0; round < 255 && k + 16 <= n; ++round, k += 16) {
+            counters = V::minus(counters, V::template matches<wanted>(V::load(s + k)));
+        }
+        total += V::sum_bytes(counters);
+    }
+    return total + bytewise::count<wanted>(s + k, n - k);
+}
+
+}  // namespace marquill::vector_search
