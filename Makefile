@@ -1,7 +1,9 @@
 # make demo   parse and render the sample dialogue
-# make test   the whole suite: C++ unit tests, a minute of fuzzing, the Python
-#             tests on every interpreter, the built wheel in a fresh
-#             environment, and the Python tests under sanitizers
+# make test   the whole suite: C++ unit tests (natively, on the byte-by-byte
+#             search, and cross-built for aarch64 Linux and Windows), a
+#             minute of fuzzing, the Python tests on every interpreter, the
+#             built wheel in a fresh environment, and the Python tests under
+#             sanitizers
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
 
@@ -18,7 +20,7 @@ demo: system-deps
 	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
 	  $$venv/bin/python examples/demo.py
 
-test: test-cpp fuzz test-python test-wheel sanitize
+test: test-cpp test-portable test-aarch64 test-windows fuzz test-python test-wheel sanitize
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
@@ -27,6 +29,23 @@ test-cpp: system-deps
 	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
 	cmake --build build/cpp-tests -j2
 	ctest --test-dir build/cpp-tests --output-on-failure -j2
+
+# The same tests on the byte-by-byte search alone (MARQUILL_SIMD=OFF), the
+# path of a target without vector instructions, under the same sanitizers;
+# then cross-built for 64-bit Arm Linux (run under qemu) and for 64-bit
+# Windows (MinGW-w64, run under wine), see scripts/test-cross.sh.
+.PHONY: test-portable test-aarch64 test-windows
+test-portable: system-deps
+	cmake -S . -B build/cpp-portable -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF \
+	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DMARQUILL_SIMD=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
+	cmake --build build/cpp-portable -j2
+	ctest --test-dir build/cpp-portable --output-on-failure -j2
+
+test-aarch64: system-deps
+	scripts/test-cross.sh aarch64-linux-gnu
+
+test-windows: system-deps
+	scripts/test-cross.sh x86_64-w64-mingw32
 
 test-python: system-deps
 	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done

@@ -10,6 +10,9 @@ packages=(
     libreadline-dev uuid-dev
     # C++ unit tests and benchmarks
     libgtest-dev libbenchmark-dev
+    # the C++ unit tests on other targets: cross compilers, the emulators
+    # that run the tests, GoogleTest's sources to build for each target
+    g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64 wine64 googletest
     # libFuzzer and the sanitizer runtimes
     clang libclang-rt-dev
 )
