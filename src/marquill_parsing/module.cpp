@@ -63,7 +63,7 @@ PyObject* result_list_from(const marquill::ParsedText& result, bool ascii) {
 // spares decoding a copy of a long line.
 PyObject* template_from(const marquill::ParsedText& result, PyObject* line) {
     if (result.args.empty() && PyUnicode_CheckExact(line)) return Py_NewRef(line);
-    return str_from_utf8(result.text.get(), result.textSize, PyUnicode_IS_ASCII(line));
+    return str_from_utf8(result.text, result.textSize, PyUnicode_IS_ASCII(line));
 }
 
 PyObject* result_tuple_from(const marquill::ParsedText& result, PyObject* line) {

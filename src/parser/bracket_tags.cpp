@@ -56,7 +56,7 @@ void bracket_tag(Scan& scan) {
     if (keyword == nullptr) return;  // the '[' is plain text
     const auto k = static_cast<int64_t>(keyword->match.size());
     if (keyword->value != nullptr) {
-        scan.append(Tag(keyword->kind, keyword->value, k - 1, scan.i, scan.i + k));
+        scan.append({keyword->value, k - 1, scan.i, scan.i + k, keyword->kind, false});
         scan.i += k;
         return;
     }
@@ -69,8 +69,8 @@ void bracket_tag(Scan& scan) {
 }
 
 void close_argument_tag(Scan& scan) {
-    scan.append(Tag(scan.tagName, substr(scan.input, scan.tagArgsL, scan.i),
-                    scan.i - scan.tagArgsL, scan.tagL, scan.i));
+    scan.append({substr(scan.input, scan.tagArgsL, scan.i, scan.memory), scan.i - scan.tagArgsL, scan.tagL, scan.i,
+                 scan.tagName, true});
 }
 
 }  // namespace marquill

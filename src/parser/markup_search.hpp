@@ -1,6 +1,7 @@
-// The searches the scan relies on: the next markup byte ('{', '[' or ']'),
-// inside a raw block's look-ahead the next '}' or the next brace of either
-// kind, and counts of the bytes that open or close a tag.
+// The searches the scan relies on: where the markup bytes ('{', '[' or ']')
+// of 64 bytes are, and a skip over long plain text; inside a raw block's
+// look-ahead the next '}' or the next brace of either kind; and counts of the
+// bytes that open or close a tag.
 //
 // Each instruction set has a file of its own in simd/, and every one of them
 // must answer exactly as the byte-by-byte search of simd/byte_classes.hpp,
@@ -50,8 +51,12 @@ namespace search = bytewise;
 inline constexpr const char* searchPath = "bytewise";
 #endif
 
-inline int64_t find_markup(const char* s, int64_t from, int64_t n) noexcept {
-    return search::find<ByteClass::markup>(s, from, n);
+// Bit k is set when byte k of the 64 at p is a markup byte.
+inline uint64_t markup_bits(const char* p) noexcept { return search::bits64<ByteClass::markup>(p); }
+// Skips 64 bytes at a time while none is a markup byte: returns the start of
+// the first 64 that hold one, or a point less than 64 from n.
+inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+    return search::skip_plain_text(s, from, n);
 }
 inline int64_t find_close_brace(const char* s, int64_t from, int64_t n) noexcept {
     return search::find<ByteClass::closeBrace>(s, from, n);

@@ -1,33 +1,20 @@
 #include "parser/parsed_text.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 
 #include "parser/markup_search.hpp"
 #include "parser/scan.hpp"
 
 namespace marquill {
 
-Tag::Tag(char name, const char* staticValue, int64_t size, int64_t l, int64_t r) noexcept
-    : value(staticValue), size(size), l(l), r(r), name(name), dynamic(false) {}
-
-Tag::Tag(char name, std::unique_ptr<char[]> ownedValue, int64_t size, int64_t l, int64_t r) noexcept
-    : value(ownedValue.release()), size(size), l(l), r(r), name(name), dynamic(true) {}
-
-Tag::Tag(Tag&& other) noexcept
-    : value(other.value), size(other.size), l(other.l), r(other.r), name(other.name),
-      dynamic(std::exchange(other.dynamic, false)) {}
-
-Tag::~Tag() {
-    if (dynamic) delete[] value;
-}
-
-std::unique_ptr<char[]> substr(const char* str, int64_t start, int64_t end) {
+const char* substr(const char* str, int64_t start, int64_t end, std::pmr::memory_resource& memory) {
     const auto size = static_cast<size_t>(end - start);
-    std::unique_ptr<char[]> copy(new char[size + 1]);
-    std::memcpy(copy.get(), str + start, size);
+    auto* copy = static_cast<char*>(memory.allocate(size + 1, 1));
+    std::memcpy(copy, str + start, size);
     copy[size] = '\0';
     return copy;
 }
@@ -42,11 +29,11 @@ bool startswith(const char* str, const char* prefix) noexcept {
 namespace {
 
 // Room for the tags, reserved at the first one. Eight serve a line of
-// dialogue. On a long input, growing a large array by doubling copies it
-// again and again, and past malloc's mmap threshold faults fresh pages in
-// each time; instead it reserves what the input can hold: a tag begins at a
-// '[' or '{' and ends at a ']' or '}'. Room no tag fills is never touched, so
-// it costs no pages; past a cap the array grows as usual.
+// dialogue. On a long input, growing the array by doubling would leave every
+// smaller copy behind in the parse's memory; instead it reserves what the
+// input can hold: a tag begins at a '[' or '{' and ends at a ']' or '}'.
+// Room no tag fills is never touched, so it costs no pages; past a cap the
+// array grows as usual.
 size_t tag_capacity(const char* input, int64_t n) noexcept {
     constexpr int64_t longInput = 4096;
     constexpr size_t cap = size_t{1} << 24;
@@ -54,8 +41,49 @@ size_t tag_capacity(const char* input, int64_t n) noexcept {
     return std::min({count_openers(input, n), count_closers(input, n), cap});
 }
 
+// Finds the markup bytes of the input in order, 64 bytes at a time: one
+// vector pass marks every markup byte of a window, and the scan then jumps
+// from mark to mark. A rule that moves past the window starts a new one.
+class MarkupCursor {
+public:
+    MarkupCursor(const char* input, int64_t n) noexcept : input_(input), n_(n) {}
+
+    // The index of the first markup byte at or after `from`, or n.
+    int64_t next(int64_t from) noexcept {
+        while (from < n_) {
+            if (from >= windowStart_ + 64) load_window(from);
+            const uint64_t ahead = bits_ & (~uint64_t{0} << (from - windowStart_));
+            if (ahead != 0) return windowStart_ + std::countr_zero(ahead);
+            from = windowStart_ + 64;
+        }
+        return n_;
+    }
+
+private:
+    void load_window(int64_t from) noexcept {
+        // Long plain text goes by with the widest search the processor has.
+        if (from + 256 <= n_) from = skip_plain_text(input_, from, n_);
+        windowStart_ = from;
+        if (from + 64 <= n_) {
+            bits_ = markup_bits(input_ + from);
+            return;
+        }
+        // The input's last bytes, padded with bytes that are not markup, so
+        // that nothing is read past its end.
+        alignas(16) char last[64] = {};
+        std::memcpy(last, input_ + from, static_cast<size_t>(n_ - from));
+        bits_ = markup_bits(last);
+    }
+
+    const char* input_;
+    int64_t n_;
+    int64_t windowStart_ = std::numeric_limits<int64_t>::min() / 2;
+    uint64_t bits_ = 0;
+};
+
 void scan_all(Scan& scan) {
-    for (; (scan.i = find_markup(scan.input, scan.i, scan.n)) < scan.n; ++scan.i) {
+    MarkupCursor cursor(scan.input, scan.n);
+    for (; (scan.i = cursor.next(scan.i)) < scan.n; ++scan.i) {
         switch (scan.input[scan.i]) {
             case '{': raw_block(scan); break;
             case '[': bracket_tag(scan); break;
@@ -72,12 +100,11 @@ void check_layout(bool holds) {
     if (!holds) throw std::logic_error("marquill: tags overlap or leave the input");
 }
 
-// The input with each tag's span replaced by "{}", in a new buffer of
+// The input with each tag's span replaced by "{}", into `text`, which holds
 // exactly `bufferSize` bytes, the terminator included.
-std::unique_ptr<char[]> assemble_text(const char* input, int64_t n, const std::vector<Tag>& args,
-                                      int64_t bufferSize) {
-    std::unique_ptr<char[]> text(new char[static_cast<size_t>(bufferSize)]);
-    char* out = text.get();
+void assemble_text(const char* input, int64_t n, const std::pmr::vector<Tag>& args, char* text,
+                   int64_t bufferSize) {
+    char* out = text;
     int64_t prev = 0;
     for (const Tag& tag : args) {
         check_layout(prev <= tag.l && tag.l < tag.r && tag.r < n);
@@ -87,27 +114,29 @@ std::unique_ptr<char[]> assemble_text(const char* input, int64_t n, const std::v
         *out++ = '}';
         prev = tag.r + 1;
     }
-    check_layout(out - text.get() + (n - prev) == bufferSize - 1);
+    check_layout(out - text + (n - prev) == bufferSize - 1);
     std::memcpy(out, input + prev, static_cast<size_t>(n - prev));
     out[n - prev] = '\0';
-    return text;
 }
 
 }  // namespace
 
-void Scan::append(Tag&& tag) {
-    const int64_t budgetChange = tag.l - tag.r + 1;
+void Scan::append(const Tag& tag) {
     if (args.capacity() == 0) args.reserve(tag_capacity(input, n));
-    args.push_back(std::move(tag));
-    length += budgetChange;
+    args.push_back(tag);
+    length += tag.l - tag.r + 1;
     tagName = 0;
 }
 
-ParsedText::ParsedText(const char* input, int64_t size) : textSize(0) {
-    Scan scan{input, size, args};
+ParsedText::ParsedText(const char* input, int64_t size, std::pmr::memory_resource* upstream)
+    : memory_(inlineBuffer_, inlineBytes, upstream), args(&memory_), text(nullptr), textSize(0) {
+    Scan scan{input, size, args, memory_};
     scan_all(scan);
     const int64_t bufferSize = scan.length + size;  // the budget counts the terminator
-    text = assemble_text(input, size, args, bufferSize);
+    check_layout(1 <= bufferSize && bufferSize <= size + 1);
+    char* buffer = static_cast<char*>(memory_.allocate(static_cast<size_t>(bufferSize), 1));
+    assemble_text(input, size, args, buffer, bufferSize);
+    text = buffer;
     textSize = bufferSize - 1;
 }
 

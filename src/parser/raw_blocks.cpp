@@ -25,7 +25,7 @@ void raw_block(Scan& scan) {
         if (scan.input[iTmp] == '{') break;
         rawR = iTmp;
     }
-    scan.append(Tag('r', substr(scan.input, scan.i + 1, rawR), rawR - scan.i - 1, scan.i, rawR));
+    scan.append({substr(scan.input, scan.i + 1, rawR, scan.memory), rawR - scan.i - 1, scan.i, rawR, 'r', true});
     scan.i = rawR;
 }
 

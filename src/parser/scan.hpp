@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory_resource>
 #include <vector>
 
 #include "parser/parsed_text.hpp"
@@ -13,7 +14,8 @@ namespace marquill {
 struct Scan {
     const char* input;  // `n` bytes and a terminator
     int64_t n;
-    std::vector<Tag>& args;
+    std::pmr::vector<Tag>& args;
+    std::pmr::memory_resource& memory;  // where values are copied
     int64_t i = 0;         // index of the byte being examined
     int64_t length = 1;    // budget: the text needs length + n bytes
     char tagName = 0;      // kind of the open argument tag, 0 when none is open
@@ -24,7 +26,7 @@ struct Scan {
 
     // Appends a tag and takes its span out of the budget. Any open argument
     // tag is forgotten: tags never overlap, so they stand in input order.
-    void append(Tag&& tag);
+    void append(const Tag& tag);
 };
 
 // The rules, each called with `i` on the byte that triggers it. A rule that

@@ -34,6 +34,21 @@ void expect_agreement(const char* s, int64_t n) {
         ASSERT_EQ(search::find<wanted>(s, from, n), bytewise::find<wanted>(s, from, n))
             << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted);
     }
+    for (int64_t from = 0; from + 64 <= n; ++from) {
+        ASSERT_EQ(search::bits64<wanted>(s + from), bytewise::bits64<wanted>(s + from))
+            << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted);
+    }
+}
+
+// The long skip may stop before the byte-by-byte one (at any 64 bytes that
+// hold markup), never after it, and never lets markup go by.
+void expect_skip_agreement(const char* s, int64_t n) {
+    for (int64_t from = 0; from <= n; ++from) {
+        const int64_t stop = search::skip_plain_text(s, from, n);
+        ASSERT_LE(stop, bytewise::skip_plain_text(s, from, n)) << "n=" << n << " from=" << from;
+        ASSERT_GE(bytewise::find<ByteClass::markup>(s, from, n), stop) << "n=" << n << " from=" << from;
+        ASSERT_TRUE(stop + 64 > n || bytewise::bits64<ByteClass::markup>(s + stop) != 0);
+    }
 }
 
 // The target's search against the byte-by-byte one, for every class, from
@@ -56,6 +71,7 @@ TEST(Search, AgreesWithTheBytewiseSearch) {
             expect_agreement<ByteClass::brace>(buffer.get(), n);
             expect_agreement<ByteClass::opener>(buffer.get(), n);
             expect_agreement<ByteClass::closer>(buffer.get(), n);
+            expect_skip_agreement(buffer.get(), n);
         }
     }
 }
@@ -75,10 +91,10 @@ TEST(Count, CountsLongRunsOfHits) {
 // Bytes that differ from a markup byte only in bit 0x20 are plain text.
 TEST(Search, FoldsOnlyTheOpeningBracket) {
     for (int c = 0; c < 256; ++c) {
-        std::string s(40, 'x');
+        std::string s(64, 'x');
         s[37] = static_cast<char>(c);
-        const int64_t expected = marquill::in_class(ByteClass::markup, static_cast<char>(c)) ? 37 : 40;
-        EXPECT_EQ(marquill::find_markup(s.c_str(), 0, 40), expected) << "byte " << c;
+        const uint64_t expected = marquill::in_class(ByteClass::markup, static_cast<char>(c)) ? uint64_t{1} << 37 : 0;
+        EXPECT_EQ(marquill::markup_bits(s.c_str()), expected) << "byte " << c;
     }
 }
 

@@ -32,7 +32,7 @@ struct Flat {
 
 inline Flat parse(const std::string& input) {
     const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()));
-    Flat flat{std::string(parsed.text.get(), static_cast<size_t>(parsed.textSize)), {}};
+    Flat flat{std::string(parsed.text, static_cast<size_t>(parsed.textSize)), {}};
     for (const marquill::Tag& tag : parsed.args) {
         flat.tags.push_back({tag.name, std::string(tag.value, static_cast<size_t>(tag.size)), tag.l, tag.r});
     }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <memory_resource>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,8 +62,8 @@ TEST(ParsedText, TextBufferIsExactlySized) {
     // n bytes, less each tag's span, plus two placeholder bytes per tag
     const int64_t expected = static_cast<int64_t>(input.size()) - 8 - 10 + 2 * 2;
     EXPECT_EQ(parsed.textSize, expected);
-    EXPECT_EQ(std::strlen(parsed.text.get()), static_cast<size_t>(expected));
-    EXPECT_EQ(std::string(parsed.text.get()), "ab{}cd{}ef[nowrap");
+    EXPECT_EQ(std::strlen(parsed.text), static_cast<size_t>(expected));
+    EXPECT_EQ(std::string(parsed.text), "ab{}cd{}ef[nowrap");
 }
 
 TEST(ParsedText, FixedTagsShareStaticValuesArgumentsOwnCopies) {
@@ -80,15 +83,15 @@ TEST(ParsedText, ReadsNothingPastTheTerminator) {
         std::unique_ptr<char[]> exact(new char[n + 1]);
         std::memcpy(exact.get(), input, n + 1);
         const marquill::ParsedText parsed(exact.get(), static_cast<int64_t>(n));
-        EXPECT_STREQ(parsed.text.get(), input);
+        EXPECT_STREQ(parsed.text, input);
         EXPECT_TRUE(parsed.args.empty());
     }
 }
 
 TEST(Substr, CopiesTheRangeWithATerminator) {
-    const auto copy = marquill::substr("abcdef", 1, 4);
-    EXPECT_STREQ(copy.get(), "bcd");
-    EXPECT_STREQ(marquill::substr("abc", 2, 2).get(), "");
+    std::pmr::monotonic_buffer_resource memory;
+    EXPECT_STREQ(marquill::substr("abcdef", 1, 4, memory), "bcd");
+    EXPECT_STREQ(marquill::substr("abc", 2, 2, memory), "");
 }
 
 TEST(Startswith, StopsAtTheFirstDifference) {
@@ -99,14 +102,81 @@ TEST(Startswith, StopsAtTheFirstDifference) {
     EXPECT_FALSE(marquill::startswith("Center]", "center]"));
 }
 
-TEST(Tag, MoveTransfersOwnership) {
-    std::unique_ptr<char[]> value(new char[2]{'x', '\0'});
-    const char* raw = value.get();
-    marquill::Tag a('r', std::move(value), 1, 0, 2);
-    marquill::Tag b(std::move(a));
-    EXPECT_FALSE(a.dynamic);  // only b releases the value
-    EXPECT_TRUE(b.dynamic);
-    EXPECT_EQ(b.value, raw);
+// An upstream resource that counts what the parse takes from it and can be
+// told to fail, as the heap does when memory runs out.
+class CountingResource : public std::pmr::memory_resource {
+public:
+    explicit CountingResource(int failAt = -1) : failAt_(failAt) {}
+    int allocations = 0;
+    int live = 0;
+
+private:
+    int failAt_;
+    void* do_allocate(size_t bytes, size_t align) override {
+        if (allocations++ == failAt_) throw std::bad_alloc();
+        ++live;
+        return std::pmr::new_delete_resource()->allocate(bytes, align);
+    }
+    void do_deallocate(void* p, size_t bytes, size_t align) override {
+        --live;
+        std::pmr::new_delete_resource()->deallocate(p, bytes, align);
+    }
+    bool do_is_equal(const memory_resource& other) const noexcept override { return this == &other; }
+};
+
+// Up to the size that the object's own buffer serves, the heap is not
+// touched; just past it, the parse takes more memory and gives the same
+// results; all of it is given back.
+TEST(ParsedText, ServesLinesFromItsOwnBufferAndMoreFromUpstream) {
+    int64_t largestServed = 0;
+    int64_t smallestAllocating = 0;
+    for (int64_t size = 1; size <= 3000; ++size) {
+        std::string input;
+        std::string text;
+        size_t tags = 0;
+        while (input.size() + 40 < static_cast<size_t>(size)) {
+            input += "say [center]{who} [font x]hi[nowrap] ";
+            text += "say {}{} {}hi{} ";
+            tags += 4;
+        }
+        text += std::string(static_cast<size_t>(size) - input.size(), 'z');
+        input += std::string(static_cast<size_t>(size) - input.size(), 'z');
+        CountingResource upstream;
+        {
+            const marquill::ParsedText parsed(input.c_str(), size, &upstream);
+            ASSERT_EQ(std::string(parsed.text, static_cast<size_t>(parsed.textSize)), text) << size;
+            ASSERT_EQ(parsed.args.size(), tags) << size;
+            if (tags > 0) {
+                ASSERT_STREQ(parsed.args[tags - 2].value, "x") << size;  // the last [font x]
+            }
+        }
+        ASSERT_EQ(upstream.live, 0) << size;
+        if (upstream.allocations == 0) {
+            largestServed = size;
+        } else if (smallestAllocating == 0) {
+            smallestAllocating = size;
+        }
+    }
+    // Every size up to the boundary is served; lines of dialogue, even this
+    // dense with tags, lie well within it.
+    EXPECT_EQ(smallestAllocating, largestServed + 1);
+    EXPECT_GE(largestServed, 160);
+}
+
+// Whichever allocation fails, construction throws std::bad_alloc and gives
+// back everything it took.
+TEST(ParsedText, ReleasesEverythingWhenMemoryRunsOut) {
+    std::string input;
+    for (int k = 0; k < 2000; ++k) input += "a[font b]{c}[left]";
+    CountingResource counting;
+    { const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()), &counting); }
+    ASSERT_GT(counting.allocations, 1);
+    for (int failAt = 0; failAt < counting.allocations; ++failAt) {
+        CountingResource failing(failAt);
+        EXPECT_THROW(marquill::ParsedText(input.c_str(), static_cast<int64_t>(input.size()), &failing),
+                     std::bad_alloc);
+        EXPECT_EQ(failing.live, 0) << failAt;
+    }
 }
 
 }  // namespace

@@ -68,6 +68,10 @@ void check_search(const char* input, int64_t n) {
     }
     require(marquill::search::count<wanted>(input, n) == marquill::bytewise::count<wanted>(input, n),
             "fast count agrees");
+    for (int64_t from = 0; from + 64 <= n; from += 13) {
+        require(marquill::search::bits64<wanted>(input + from) == marquill::bytewise::bits64<wanted>(input + from),
+                "fast bit mask agrees");
+    }
 }
 
 }  // namespace

@@ -44,5 +44,22 @@ size_t count(const char* s, int64_t n) noexcept {
     return total;
 }
 
+// Bit k is set when byte k of the 64 at p is in the class.
+template <ByteClass wanted>
+uint64_t bits64(const char* p) noexcept {
+    uint64_t bits = 0;
+    for (int k = 0; k < 64; ++k) bits |= uint64_t{in_class(wanted, p[k])} << k;
+    return bits;
+}
+
+// Where the next 64 bytes from `from` hold a markup byte; the vector
+// searches may stop earlier, never later.
+inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+    for (; from + 64 <= n; from += 64) {
+        if (bits64<ByteClass::markup>(s + from) != 0) break;
+    }
+    return from;
+}
+
 }  // namespace bytewise
 }  // namespace marquill

@@ -41,6 +41,16 @@ struct Vectors {
     static uint64_t bits(Vector m) noexcept {
         return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(m), 4)), 0);
     }
+    // Each byte keeps one bit of its own weight; three rounds of pairwise
+    // sums gather the 64 bytes' bits into one word.
+    static uint64_t bits64(Vector m0, Vector m1, Vector m2, Vector m3) noexcept {
+        static constexpr uint8_t weights[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        const Vector weight = vld1q_u8(weights);
+        const Vector sum01 = vpaddq_u8(vandq_u8(m0, weight), vandq_u8(m1, weight));
+        const Vector sum23 = vpaddq_u8(vandq_u8(m2, weight), vandq_u8(m3, weight));
+        const Vector sum = vpaddq_u8(sum01, sum23);
+        return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(sum, sum)), 0);
+    }
     static Vector zero() noexcept { return vdupq_n_u8(0); }
     static Vector minus(Vector a, Vector b) noexcept { return vsubq_u8(a, b); }
     static size_t sum_bytes(Vector v) noexcept { return vaddlvq_u8(v); }
@@ -57,6 +67,15 @@ int64_t find(const char* s, int64_t from, int64_t n) noexcept {
 template <ByteClass wanted>
 size_t count(const char* s, int64_t n) noexcept {
     return vector_search::count<Vectors, wanted>(s, n);
+}
+
+template <ByteClass wanted>
+uint64_t bits64(const char* p) noexcept {
+    return vector_search::bits64<Vectors, wanted>(p);
+}
+
+inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+    return Vectors::skip_plain_text(s, from, n);
 }
 
 }  // namespace marquill::neon

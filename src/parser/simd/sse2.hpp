@@ -43,6 +43,9 @@ struct Vectors {
     }
 
     static uint64_t bits(Vector m) noexcept { return static_cast<unsigned>(_mm_movemask_epi8(m)); }
+    static uint64_t bits64(Vector m0, Vector m1, Vector m2, Vector m3) noexcept {
+        return bits(m0) | bits(m1) << 16 | bits(m2) << 32 | bits(m3) << 48;
+    }
     static Vector zero() noexcept { return _mm_setzero_si128(); }
     static Vector minus(Vector a, Vector b) noexcept { return _mm_sub_epi8(a, b); }
     static size_t sum_bytes(Vector v) noexcept {
@@ -63,6 +66,11 @@ int64_t find(const char* s, int64_t from, int64_t n) noexcept {
 template <ByteClass wanted>
 size_t count(const char* s, int64_t n) noexcept {
     return vector_search::count<Vectors, wanted>(s, n);
+}
+
+template <ByteClass wanted>
+uint64_t bits64(const char* p) noexcept {
+    return vector_search::bits64<Vectors, wanted>(p);
 }
 
 // The two widths of the long plain-text skip, for the tests to compare.

@@ -4,6 +4,7 @@
 // `V` provides: `Vector`; `load(p)` of 16 bytes at p; `matches<c>(v)`, 0xff
 // in every byte of class c and 0 elsewhere; `either(a, b)`; `bits(m)`, a
 // mask with `bitsPerByte` bits for each byte of m, byte 0 lowest;
+// `bits64(m0, m1, m2, m3)`, one bit for each byte of four such vectors;
 // `zero()`, `minus(a, b)` bytewise; `sum_bytes(v)`; and
 // `skip_plain_text(s, from, n)`, skip_by_64 for markup or something faster.
 #pragma once
@@ -15,6 +16,13 @@
 #include "parser/simd/byte_classes.hpp"
 
 namespace marquill::vector_search {
+
+// Bit k is set when byte k of the 64 at p is in the class.
+template <class V, ByteClass wanted>
+uint64_t bits64(const char* p) noexcept {
+    return V::bits64(V::template matches<wanted>(V::load(p)), V::template matches<wanted>(V::load(p + 16)),
+                     V::template matches<wanted>(V::load(p + 32)), V::template matches<wanted>(V::load(p + 48)));
+}
 
 template <class V, ByteClass wanted>
 uint64_t bits16(const char* p) noexcept {
@@ -42,11 +50,6 @@ int64_t first_byte(uint64_t bits) noexcept {
 
 template <class V, ByteClass wanted>
 int64_t find(const char* s, int64_t from, int64_t n) noexcept {
-    // What is left of a line of dialogue is searched right here; only longer
-    // runs are worth the call to the widest search the processor has.
-    if constexpr (wanted == ByteClass::markup) {
-        if (from + 256 <= n) from = V::skip_plain_text(s, from, n);
-    }
     from = skip_by_64<V, wanted>(s, from, n);
     for (; from + 16 <= n; from += 16) {
         if (const uint64_t bits = bits16<V, wanted>(s + from)) return from + first_byte<V>(bits);
