@@ -50,7 +50,14 @@ test-windows: system-deps
 test-python: system-deps
 	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done
 
-test-wheel: system-deps
+# The sdist and a manylinux wheel for CPython 3.14 in dist/ (see the README
+# on platforms and wheels); test-wheel installs that wheel into a fresh
+# environment and runs the Python tests and the type checks against it.
+.PHONY: wheel
+wheel: system-deps
+	scripts/build-wheel.sh
+
+test-wheel: wheel
 	scripts/test-wheel.sh
 
 sanitize: system-deps

@@ -1,33 +1,71 @@
 #!/usr/bin/env bash
-# Builds the sdist and, from it alone, the wheel; checks what the wheel
-# holds; installs it into a fresh environment and runs the Python tests and
-# the type checks against the installed module.
+# Tests what make wheel left in dist/: checks what the sdist and the repaired
+# wheel hold and how the wheel is tagged, installs the wheel into a fresh
+# environment and runs there the Python tests, the way cibuildwheel runs them
+# for every published wheel (its test-command in pyproject.toml, from a copy
+# of the tests), then mypy --strict and stubtest against the installed module.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 venv=$("$root/scripts/bootstrap.sh" 3.14)
-dist=$root/build/dist
-rm -rf "$dist"
-# python -m build makes the sdist first and the wheel from the unpacked sdist
-"$venv/bin/python" -m build --outdir "$dist" "$root" >"$root/build/dist.log" 2>&1 ||
-    { cat "$root/build/dist.log"; exit 1; }
-wheel=$(ls "$dist"/*.whl)
-echo "== built $(cd "$dist" && ls)"
-"$venv/bin/python" - "$wheel" <<'PY'
-import sys, sysconfig, zipfile
-names = sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if ".dist-info/" not in n)
+dist=$root/dist
+shopt -s nullglob
+wheels=("$dist"/marquill_parsing-*.whl)
+sdists=("$dist"/marquill_parsing-*.tar.gz)
+[ ${#wheels[@]} -eq 1 ] && [ ${#sdists[@]} -eq 1 ] ||
+    { echo "test-wheel: expected one wheel and one sdist in dist/ (make wheel)" >&2; exit 1; }
+wheel=${wheels[0]}
+echo "== checking $(basename "${sdists[0]}") and $(basename "$wheel")"
+"$venv/bin/python" - "$wheel" "${sdists[0]}" <<'PY'
+import re, sys, sysconfig, tarfile, zipfile
+from email.parser import HeaderParser
+
+wheel, sdist = sys.argv[1:]
+z = zipfile.ZipFile(wheel)
+# auditwheel's rewritten zip lists directories too
+names = sorted(n for n in z.namelist() if ".dist-info/" not in n and not n.endswith("/"))
 expected = sorted([f"marquill_parsing{sysconfig.get_config_var('EXT_SUFFIX')}",
                    "marquill_parsing.pyi", "marquill_parsing-stubs/__init__.pyi"])
+# nothing grafted by auditwheel: the C++ runtime is inside the module
 assert names == expected, names
-assert "-cp314-cp314-" in sys.argv[1], sys.argv[1]
+tag = re.search(r"-cp314-cp314-(.+)\.whl$", wheel)
+assert tag and re.fullmatch(r"manylinux_2_\d+_x86_64(\.manylinux\w+)*", tag[1]), wheel
+info = next(n for n in z.namelist() if n.endswith(".dist-info/METADATA"))
+meta = HeaderParser().parsestr(z.read(info).decode())
+assert meta["License-Expression"] == "MIT", meta["License-Expression"]
+assert meta.get_all("License-File") == ["LICENSE"], meta.get_all("License-File")
+assert not [c for c in meta.get_all("Classifier") if c.startswith("License ::")]
+assert z.read(info.replace("METADATA", "licenses/LICENSE")).startswith(b"MIT License")
+
+members = {m.split("/", 1)[1] for m in tarfile.open(sdist).getnames() if "/" in m}
+for needed in ["LICENSE", "pyproject.toml", "CMakeLists.txt", "README.md", "PKG-INFO",
+               "src/marquill_parsing/module.cpp", "src/marquill_parsing/marquill_parsing.pyi",
+               "tests/reference_model.py", "tests/python/test_parse_str.py"]:
+    assert needed in members, needed
+stray = sorted(m for m in members if m.split("/")[0] in {"build", "dist", ".venv", ".ci", ".git"})
+assert not stray, stray
+print(f"   {len(names)} files in the wheel, {len(members)} in the sdist; tag {tag[1]}")
 PY
 
 fresh=$root/build/wheel-venv
 rm -rf "$fresh"
 "$venv/bin/python" -m venv "$fresh"
+# test-requires of [tool.cibuildwheel] and the type checkers
 "$fresh/bin/python" -m pip install -q "$wheel" pytest hypothesis mypy
-cd "$fresh"  # away from the source tree
-echo "== tests against the installed wheel"
-"$fresh/bin/python" -m pytest -q -p no:cacheprovider --rootdir "$root" "$root/tests/python"
+
+# the copy stands where cibuildwheel puts its test-sources, away from the
+# source tree, so only the installed module can be imported
+copy=$root/build/wheel-tests
+rm -rf "$copy"
+mkdir -p "$copy"
+cp -r "$root/tests" "$root/pyproject.toml" "$copy/"
+test_command=$("$venv/bin/python" -c '
+import sys, tomllib
+print(tomllib.load(open(sys.argv[1], "rb"))["tool"]["cibuildwheel"]["test-command"])' \
+    "$root/pyproject.toml")
+echo "== tests against the installed wheel: $test_command"
+(cd "$copy" && PATH=$fresh/bin:$PATH && eval "$test_command")
+
+cd "$fresh"
 echo "== mypy --strict and stubtest"
 "$fresh/bin/python" -m mypy --strict --no-incremental "$root/examples/demo.py"
 "$fresh/bin/python" -m mypy.stubtest marquill_parsing
