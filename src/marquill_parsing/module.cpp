@@ -1,54 +1,61 @@
 // The Python module: parse_str(text) -> (template, [(kind, value), ...]).
 // A thin layer over the parser: it checks the argument, hands the parser the
-// str's UTF-8 bytes and turns the parser's records into Python objects.
+// str's UTF-8 bytes and turns the parser's records into Python objects, each
+// built once.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <memory_resource>
 #include <new>
+#include <vector>
 #include <stdexcept>
 
+#include "parser/markup_search.hpp"
 #include "parser/parsed_text.hpp"
 
 namespace {
 
-// The parser's output is valid UTF-8 whenever its input is: every cut falls
-// beside an ASCII markup byte. Pieces of an ASCII line are ASCII, so they
-// are copied into place without decoding; "" and single characters still go
-// through the decoder, which hands out the interpreter's shared objects.
-PyObject* str_from_utf8(const char* bytes, int64_t size, bool ascii) {
-    if (!ascii || size < 2) return PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), nullptr);
+// A new str of ASCII bytes, copied into place without decoding. "" and
+// single characters go through the decoder, which hands out the
+// interpreter's shared objects.
+PyObject* str_from_ascii(const char* bytes, int64_t size) {
+    if (size < 2) return PyUnicode_DecodeASCII(bytes, static_cast<Py_ssize_t>(size), nullptr);
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
     if (str == nullptr) return nullptr;
     std::memcpy(PyUnicode_1BYTE_DATA(str), bytes, static_cast<size_t>(size));
     return str;
 }
 
-PyObject* tag_tuple_from(const marquill::Tag& tag, bool ascii) {
-    PyObject* kind = PyBytes_FromStringAndSize(&tag.name, 1);
-    if (kind == nullptr) return nullptr;
-    PyObject* value = str_from_utf8(tag.value, tag.size, ascii);
-    if (value == nullptr) {
-        Py_DECREF(kind);
+// The (kind, value) pair of a tag; takes over the reference to `value`.
+PyObject* tag_tuple_from(char kind, PyObject* value) {
+    if (value == nullptr) return nullptr;
+    PyObject* kind_bytes = PyBytes_FromStringAndSize(&kind, 1);
+    if (kind_bytes == nullptr) {
+        Py_DECREF(value);
         return nullptr;
     }
     PyObject* tag_tuple = PyTuple_New(2);
     if (tag_tuple == nullptr) {
-        Py_DECREF(kind);
+        Py_DECREF(kind_bytes);
         Py_DECREF(value);
         return nullptr;
     }
-    PyTuple_SET_ITEM(tag_tuple, 0, kind);
+    PyTuple_SET_ITEM(tag_tuple, 0, kind_bytes);
     PyTuple_SET_ITEM(tag_tuple, 1, value);
     return tag_tuple;
 }
 
-PyObject* result_list_from(const marquill::ParsedText& result, bool ascii) {
+// The list of pairs, with each value made by `values(tag)`.
+template <class Values>
+PyObject* result_list_from(const marquill::ParsedText& result, Values& values) {
     PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(result.args.size()));
     if (result_list == nullptr) return nullptr;
     Py_ssize_t i = 0;
     for (const marquill::Tag& tag : result.args) {
-        PyObject* tag_tuple = tag_tuple_from(tag, ascii);
+        PyObject* tag_tuple = tag_tuple_from(tag.name, values(tag));
         if (tag_tuple == nullptr) {
             Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
             return nullptr;
@@ -58,20 +65,11 @@ PyObject* result_list_from(const marquill::ParsedText& result, bool ascii) {
     return result_list;
 }
 
-// Without tags the template is the line itself. A str is immutable, so an
-// exact str is handed back as it is, as str.replace and re.sub do, which
-// spares decoding a copy of a long line.
-PyObject* template_from(const marquill::ParsedText& result, PyObject* line) {
-    if (result.args.empty() && PyUnicode_CheckExact(line)) return Py_NewRef(line);
-    return str_from_utf8(result.text, result.textSize, PyUnicode_IS_ASCII(line));
-}
-
-PyObject* result_tuple_from(const marquill::ParsedText& result, PyObject* line) {
-    PyObject* text = template_from(result, line);
-    if (text == nullptr) return nullptr;
-    PyObject* result_list = result_list_from(result, PyUnicode_IS_ASCII(line));
-    if (result_list == nullptr) {
-        Py_DECREF(text);
+// The pair handed back; takes over both references.
+PyObject* result_tuple_from(PyObject* text, PyObject* result_list) {
+    if (text == nullptr || result_list == nullptr) {
+        Py_XDECREF(text);
+        Py_XDECREF(result_list);
         return nullptr;
     }
     PyObject* result_tuple = PyTuple_New(2);
@@ -85,6 +83,139 @@ PyObject* result_tuple_from(const marquill::ParsedText& result, PyObject* line) 
     return result_tuple;
 }
 
+// An ASCII line: every piece is ASCII and is copied from the parser's bytes.
+PyObject* result_from_ascii(const marquill::ParsedText& result) {
+    auto values = [](const marquill::Tag& tag) { return str_from_ascii(tag.value, tag.size); };
+    PyObject* result_list = result_list_from(result, values);
+    if (result_list == nullptr) return nullptr;
+    return result_tuple_from(str_from_ascii(result.text, result.textSize), result_list);
+}
+
+// A line with other characters: the template and the values are cut from
+// the line's own characters, which spares decoding UTF-8 back into them.
+// Positions in the parse count UTF-8 bytes; they are turned into code-point
+// positions as the tags are walked in order, counting each byte once. The
+// values are made on that walk; the template, whose length and widest
+// character are known only at its end, is made after it.
+class FromCharacters {
+public:
+    FromCharacters(PyObject* line, const char* utf8, size_t tagCount)
+        : line_(line), utf8_(utf8), kind_(PyUnicode_KIND(line)), data_(PyUnicode_DATA(line)), cuts_(&memory_) {
+        cuts_.reserve(tagCount);
+    }
+    FromCharacters(const FromCharacters&) = delete;
+    FromCharacters& operator=(const FromCharacters&) = delete;
+
+    // The tag's value; notes where the tag lies among the line's characters.
+    PyObject* operator()(const marquill::Tag& tag) {
+        const Py_ssize_t l = code_point_at(tag.l);
+        PyObject* value = tag.dynamic ? dynamic_value(tag) : str_from_ascii(tag.value, tag.size);
+        cuts_.push_back({l, code_point_at(tag.r)});
+        return value;
+    }
+
+    // The template: the line with each tag's characters replaced by "{}".
+    PyObject* template_text() const {
+        const Py_ssize_t length = PyUnicode_GET_LENGTH(line_);
+        Py_ssize_t size = 0;
+        Py_UCS4 widest = '}';
+        Py_ssize_t from = 0;
+        for (const Cut& cut : cuts_) {
+            size += cut.l - from + 2;
+            widest = std::max(widest, widest_char(from, cut.l));
+            from = cut.r + 1;
+        }
+        size += length - from;
+        widest = std::max(widest, widest_char(from, length));
+
+        PyObject* text = PyUnicode_New(size, widest);
+        if (text == nullptr) return nullptr;
+        Py_ssize_t at = 0;
+        from = 0;
+        for (const Cut& cut : cuts_) {
+            copy_characters(text, at, from, cut.l);
+            at += cut.l - from;
+            PyUnicode_WRITE(PyUnicode_KIND(text), PyUnicode_DATA(text), at++, '{');
+            PyUnicode_WRITE(PyUnicode_KIND(text), PyUnicode_DATA(text), at++, '}');
+            from = cut.r + 1;
+        }
+        copy_characters(text, at, from, length);
+        return text;
+    }
+
+private:
+    struct Cut {
+        Py_ssize_t l;  // the tag's first code point and its last
+        Py_ssize_t r;
+    };
+
+    // A copied value is the bytes just before the tag's closing byte.
+    PyObject* dynamic_value(const marquill::Tag& tag) {
+        const Py_ssize_t start = code_point_at(tag.r - tag.size);
+        return PyUnicode_Substring(line_, start, code_point_at(tag.r));
+    }
+
+    // Positions are asked for in ascending order.
+    Py_ssize_t code_point_at(int64_t byte) {
+        codePoint_ += static_cast<Py_ssize_t>(marquill::count_code_points(utf8_ + byte_, byte - byte_));
+        byte_ = byte;
+        return codePoint_;
+    }
+
+    Py_UCS4 widest_char(Py_ssize_t start, Py_ssize_t end) const {
+        switch (kind_) {
+            case PyUnicode_1BYTE_KIND: return widest_of(static_cast<const Py_UCS1*>(data_), start, end);
+            case PyUnicode_2BYTE_KIND: return widest_of(static_cast<const Py_UCS2*>(data_), start, end);
+            default: return widest_of(static_cast<const Py_UCS4*>(data_), start, end);
+        }
+    }
+
+    template <class Char>
+    static Py_UCS4 widest_of(const Char* chars, Py_ssize_t start, Py_ssize_t end) {
+        Char widest = 0;
+        for (Py_ssize_t k = start; k < end; ++k) widest = std::max(widest, chars[k]);
+        return widest;
+    }
+
+    // The template is as wide as its widest character, which may be
+    // narrower than the line: a wide character inside a tag leaves with it.
+    void copy_characters(PyObject* text, Py_ssize_t at, Py_ssize_t start, Py_ssize_t end) const {
+        if (PyUnicode_KIND(text) == kind_) {
+            std::memcpy(static_cast<char*>(PyUnicode_DATA(text)) + at * kind_,
+                        static_cast<const char*>(data_) + start * kind_, static_cast<size_t>((end - start) * kind_));
+            return;
+        }
+        for (Py_ssize_t k = start; k < end; ++k) {
+            PyUnicode_WRITE(PyUnicode_KIND(text), PyUnicode_DATA(text), at++, PyUnicode_READ(kind_, data_, k));
+        }
+    }
+
+    PyObject* line_;
+    const char* utf8_;
+    int kind_;
+    const void* data_;
+    int64_t byte_ = 0;
+    Py_ssize_t codePoint_ = 0;  // the code point at byte_
+    std::byte buffer_[512];     // the cuts of a line of dialogue
+    std::pmr::monotonic_buffer_resource memory_{buffer_, sizeof buffer_};
+    std::pmr::vector<Cut> cuts_;
+};
+
+PyObject* result_from_characters(const marquill::ParsedText& result, PyObject* line, const char* utf8) {
+    FromCharacters build(line, utf8, result.args.size());
+    PyObject* result_list = result_list_from(result, build);
+    if (result_list == nullptr) return nullptr;
+    return result_tuple_from(build.template_text(), result_list);
+}
+
+// Without tags the template is the line itself. A str is immutable, so an
+// exact str is handed back as it is, as str.replace and re.sub do, which
+// spares copying a long line.
+PyObject* result_without_tags(PyObject* line) {
+    PyObject* text = PyUnicode_CheckExact(line) ? Py_NewRef(line) : PyUnicode_FromObject(line);
+    return result_tuple_from(text, PyList_New(0));
+}
+
 PyObject* parse_str(PyObject* /* module */, PyObject* args) {
     if (!PyUnicode_Check(args)) {
         PyErr_SetString(PyExc_TypeError, "Expected a string argument");
@@ -95,10 +226,12 @@ PyObject* parse_str(PyObject* /* module */, PyObject* args) {
     if (input_string == nullptr) return nullptr;
 
     // The parser reports running out of memory by throwing; nothing may
-    // unwind into the interpreter, and the ParsedText releases its buffers.
+    // unwind into the interpreter, and the ParsedText releases its memory.
     try {
         const marquill::ParsedText result(input_string, size);
-        return result_tuple_from(result, args);
+        if (result.args.empty()) return result_without_tags(args);
+        if (PyUnicode_IS_ASCII(args)) return result_from_ascii(result);
+        return result_from_characters(result, args, input_string);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& error) {

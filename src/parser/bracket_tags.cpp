@@ -2,6 +2,7 @@
 // [pixel 50] whose argument runs to the next ']'.
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "parser/scan.hpp"
@@ -30,21 +31,26 @@ constexpr Keyword keywords[] = {
     {"noautowrap]", 't', "noautowrap"},
 };
 
-// The bytes that can follow a tag's '['. Any other byte there, as in a run
+// For each byte, the rows whose match begins with it, in table order, -1
+// after the last. At most two rows share a first byte, so the byte after a
+// '[' leaves at most two rows to compare; any other byte there, as in a run
 // of '[', settles the bracket at once.
-constexpr std::array<bool, 256> keywordStarts = [] {
-    std::array<bool, 256> starts{};
-    for (const Keyword& keyword : keywords) starts[static_cast<unsigned char>(keyword.match[0])] = true;
-    return starts;
+using Candidates = std::array<int8_t, 2>;
+constexpr std::array<Candidates, 256> candidatesByFirstByte = [] {
+    std::array<Candidates, 256> table{};
+    for (Candidates& rows : table) rows = {-1, -1};
+    for (int8_t row = 0; row < static_cast<int8_t>(std::size(keywords)); ++row) {
+        Candidates& rows = table[static_cast<unsigned char>(keywords[row].match[0])];
+        if (rows[1] >= 0) throw "more than two keywords share a first byte";
+        rows[rows[0] < 0 ? 0 : 1] = row;
+    }
+    return table;
 }();
 
 const Keyword* match_keyword(const char* afterBracket) noexcept {
-    if (!keywordStarts[static_cast<unsigned char>(afterBracket[0])]) return nullptr;
-    // Most rows differ in their first byte, which settles them without a call.
-    for (const Keyword& keyword : keywords) {
-        if (keyword.match[0] == afterBracket[0] && startswith(afterBracket + 1, keyword.match.data() + 1)) {
-            return &keyword;
-        }
+    for (const int8_t row : candidatesByFirstByte[static_cast<unsigned char>(afterBracket[0])]) {
+        if (row < 0) return nullptr;
+        if (startswith(afterBracket + 1, keywords[row].match.data() + 1)) return &keywords[row];
     }
     return nullptr;
 }

@@ -1,7 +1,7 @@
 // The searches the scan relies on: where the markup bytes ('{', '[' or ']')
 // of 64 bytes are, and a skip over long plain text; inside a raw block's
 // look-ahead the next '}' or the next brace of either kind; and counts of the
-// bytes that open or close a tag.
+// bytes that open or close a tag, or begin a UTF-8 sequence.
 //
 // Each instruction set has a file of its own in simd/, and every one of them
 // must answer exactly as the byte-by-byte search of simd/byte_classes.hpp,
@@ -66,5 +66,9 @@ inline int64_t find_brace(const char* s, int64_t from, int64_t n) noexcept {
 }
 inline size_t count_openers(const char* s, int64_t n) noexcept { return search::count<ByteClass::opener>(s, n); }
 inline size_t count_closers(const char* s, int64_t n) noexcept { return search::count<ByteClass::closer>(s, n); }
+// The number of code points in the first n bytes of the valid UTF-8 at s.
+inline size_t count_code_points(const char* s, int64_t n) noexcept {
+    return search::count<ByteClass::codePointStart>(s, n);
+}
 
 }  // namespace marquill

@@ -19,13 +19,6 @@ const char* substr(const char* str, int64_t start, int64_t end, std::pmr::memory
     return copy;
 }
 
-bool startswith(const char* str, const char* prefix) noexcept {
-    for (; *prefix != '\0'; ++str, ++prefix) {
-        if (*str != *prefix) return false;
-    }
-    return true;
-}
-
 namespace {
 
 // Room for the tags, reserved at the first one. Eight serve a line of
@@ -34,12 +27,16 @@ namespace {
 // input can hold: a tag begins at a '[' or '{' and ends at a ']' or '}'.
 // Room no tag fills is never touched, so it costs no pages; past a cap the
 // array grows as usual.
+}  // namespace
+
 size_t tag_capacity(const char* input, int64_t n) noexcept {
     constexpr int64_t longInput = 4096;
     constexpr size_t cap = size_t{1} << 24;
     if (n < longInput) return 8;
     return std::min({count_openers(input, n), count_closers(input, n), cap});
 }
+
+namespace {
 
 // Finds the markup bytes of the input in order, 64 bytes at a time: one
 // vector pass marks every markup byte of a window, and the scan then jumps
@@ -63,16 +60,20 @@ private:
     void load_window(int64_t from) noexcept {
         // Long plain text goes by with the widest search the processor has.
         if (from + 256 <= n_) from = skip_plain_text(input_, from, n_);
-        windowStart_ = from;
         if (from + 64 <= n_) {
-            bits_ = markup_bits(input_ + from);
+            windowStart_ = from;
+        } else if (n_ >= 64) {
+            windowStart_ = n_ - 64;  // the last 64 bytes; next() ignores those before `from`
+        } else {
+            // A line shorter than a window, padded with bytes that are not
+            // markup, so that nothing is read past its end.
+            alignas(16) char line[64] = {};
+            std::memcpy(line, input_, static_cast<size_t>(n_));
+            windowStart_ = 0;
+            bits_ = markup_bits(line);
             return;
         }
-        // The input's last bytes, padded with bytes that are not markup, so
-        // that nothing is read past its end.
-        alignas(16) char last[64] = {};
-        std::memcpy(last, input_ + from, static_cast<size_t>(n_ - from));
-        bits_ = markup_bits(last);
+        bits_ = markup_bits(input_ + windowStart_);
     }
 
     const char* input_;
@@ -120,13 +121,6 @@ void assemble_text(const char* input, int64_t n, const std::pmr::vector<Tag>& ar
 }
 
 }  // namespace
-
-void Scan::append(const Tag& tag) {
-    if (args.capacity() == 0) args.reserve(tag_capacity(input, n));
-    args.push_back(tag);
-    length += tag.l - tag.r + 1;
-    tagName = 0;
-}
 
 ParsedText::ParsedText(const char* input, int64_t size, std::pmr::memory_resource* upstream)
     : memory_(inlineBuffer_, inlineBytes, upstream), args(&memory_), text(nullptr), textSize(0) {

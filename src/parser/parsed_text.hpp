@@ -52,6 +52,11 @@ const char* substr(const char* str, int64_t start, int64_t end, std::pmr::memory
 
 // True when `str` begins with the terminated `prefix`. Stops at the first
 // difference, so it never reads past the terminator of `str`.
-bool startswith(const char* str, const char* prefix) noexcept;
+inline bool startswith(const char* str, const char* prefix) noexcept {
+    for (; *prefix != '\0'; ++str, ++prefix) {
+        if (*str != *prefix) return false;
+    }
+    return true;
+}
 
 }  // namespace marquill

@@ -2,6 +2,7 @@
 // it calls for bracket tags and raw blocks. Internal to the parser.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory_resource>
@@ -10,6 +11,9 @@
 #include "parser/parsed_text.hpp"
 
 namespace marquill {
+
+// Room for the tags of an input of n bytes, reserved at its first tag.
+size_t tag_capacity(const char* input, int64_t n) noexcept;
 
 struct Scan {
     const char* input;  // `n` bytes and a terminator
@@ -26,7 +30,12 @@ struct Scan {
 
     // Appends a tag and takes its span out of the budget. Any open argument
     // tag is forgotten: tags never overlap, so they stand in input order.
-    void append(const Tag& tag);
+    void append(const Tag& tag) {
+        if (args.capacity() == 0) args.reserve(tag_capacity(input, n));
+        args.push_back(tag);
+        length += tag.l - tag.r + 1;
+        tagName = 0;
+    }
 };
 
 // The rules, each called with `i` on the byte that triggers it. A rule that

@@ -57,7 +57,7 @@ void expect_skip_agreement(const char* s, int64_t n) {
 // sanitizer.
 TEST(Search, AgreesWithTheBytewiseSearch) {
     std::mt19937 random(7);
-    const std::string alphabet = "ab{[]}\x7b\x5b\x5d\x20\x3b\x7d\xfb\xdb\x00";
+    const std::string alphabet = "ab{[]}\x7b\x5b\x5d\x20\x3b\x7d\xfb\xdb\x00\x80\xbf\xc0\x7f\xff";
     for (const int density : {0, 1, 10, 100}) {
         for (int64_t n = 0; n <= 300; ++n) {
             std::unique_ptr<char[]> buffer(new char[n + 1]);
@@ -71,6 +71,7 @@ TEST(Search, AgreesWithTheBytewiseSearch) {
             expect_agreement<ByteClass::brace>(buffer.get(), n);
             expect_agreement<ByteClass::opener>(buffer.get(), n);
             expect_agreement<ByteClass::closer>(buffer.get(), n);
+            expect_agreement<ByteClass::codePointStart>(buffer.get(), n);
             expect_skip_agreement(buffer.get(), n);
         }
     }

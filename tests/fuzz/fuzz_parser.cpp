@@ -87,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_search<marquill::ByteClass::closeBrace>(exact.get(), n);
     check_search<marquill::ByteClass::opener>(exact.get(), n);
     check_search<marquill::ByteClass::closer>(exact.get(), n);
+    check_search<marquill::ByteClass::codePointStart>(exact.get(), n);
 
     const marquill::ParsedText parsed(exact.get(), n);
 

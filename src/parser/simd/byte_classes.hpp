@@ -14,6 +14,7 @@ enum class ByteClass {
     brace,       // '{' or '}': the raw-block look-ahead's stops
     opener,      // '[' or '{': where a tag may begin
     closer,      // ']' or '}': where a tag may end
+    codePointStart,  // any byte but a UTF-8 continuation byte (0x80 to 0xbf)
 };
 
 constexpr bool in_class(ByteClass wanted, char c) noexcept {
@@ -23,6 +24,7 @@ constexpr bool in_class(ByteClass wanted, char c) noexcept {
         case ByteClass::brace: return c == '{' || c == '}';
         case ByteClass::opener: return c == '[' || c == '{';
         case ByteClass::closer: return c == ']' || c == '}';
+        case ByteClass::codePointStart: return static_cast<signed char>(c) > -65;
     }
     return false;
 }

@@ -34,6 +34,8 @@ struct Vectors {
             case ByteClass::brace: return either(equal(v, '{'), equal(v, '}'));
             case ByteClass::opener: return folded_equal(v, '{');
             case ByteClass::closer: return folded_equal(v, '}');
+            // continuation bytes are the signed bytes from -128 to -65
+            case ByteClass::codePointStart: return vcgtq_s8(vreinterpretq_s8_u8(v), vdupq_n_s8(-65));
         }
         return vdupq_n_u8(0);
     }

@@ -38,6 +38,8 @@ struct Vectors {
             case ByteClass::brace: return either(equal(v, '{'), equal(v, '}'));
             case ByteClass::opener: return folded_equal(v, '{');
             case ByteClass::closer: return folded_equal(v, '}');
+            // continuation bytes are the signed bytes from -128 to -65
+            case ByteClass::codePointStart: return _mm_cmpgt_epi8(v, _mm_set1_epi8(-65));
         }
         return _mm_setzero_si128();
     }
