@@ -122,11 +122,11 @@ public:
         Py_ssize_t from = 0;
         for (const Cut& cut : cuts_) {
             size += cut.l - from + 2;
-            widest = std::max(widest, widest_char(from, cut.l));
+            widest = widest_char(from, cut.l, widest);
             from = cut.r + 1;
         }
         size += length - from;
-        widest = std::max(widest, widest_char(from, length));
+        widest = widest_char(from, length, widest);
 
         PyObject* text = PyUnicode_New(size, widest);
         if (text == nullptr) return nullptr;
@@ -149,10 +149,14 @@ private:
         Py_ssize_t r;
     };
 
-    // A copied value is the bytes just before the tag's closing byte.
+    // A copied value is the bytes just before the tag's closing byte. One
+    // with as many code points as bytes is ASCII, and the parse's copy of it
+    // serves as it is.
     PyObject* dynamic_value(const marquill::Tag& tag) {
         const Py_ssize_t start = code_point_at(tag.r - tag.size);
-        return PyUnicode_Substring(line_, start, code_point_at(tag.r));
+        const Py_ssize_t end = code_point_at(tag.r);
+        if (end - start == tag.size) return str_from_ascii(tag.value, tag.size);
+        return PyUnicode_Substring(line_, start, end);
     }
 
     // Positions are asked for in ascending order.
@@ -162,18 +166,20 @@ private:
         return codePoint_;
     }
 
-    Py_UCS4 widest_char(Py_ssize_t start, Py_ssize_t end) const {
+    // The widest of `widest` and the characters in [start, end). Once it is
+    // as wide as the line's own kind, nothing wider can come.
+    Py_UCS4 widest_char(Py_ssize_t start, Py_ssize_t end, Py_UCS4 widest) const {
         switch (kind_) {
-            case PyUnicode_1BYTE_KIND: return widest_of(static_cast<const Py_UCS1*>(data_), start, end);
-            case PyUnicode_2BYTE_KIND: return widest_of(static_cast<const Py_UCS2*>(data_), start, end);
-            default: return widest_of(static_cast<const Py_UCS4*>(data_), start, end);
+            case PyUnicode_1BYTE_KIND: return widest_of<Py_UCS1>(start, end, widest, 0x7f);
+            case PyUnicode_2BYTE_KIND: return widest_of<Py_UCS2>(start, end, widest, 0xff);
+            default: return widest_of<Py_UCS4>(start, end, widest, 0xffff);
         }
     }
 
     template <class Char>
-    static Py_UCS4 widest_of(const Char* chars, Py_ssize_t start, Py_ssize_t end) {
-        Char widest = 0;
-        for (Py_ssize_t k = start; k < end; ++k) widest = std::max(widest, chars[k]);
+    Py_UCS4 widest_of(Py_ssize_t start, Py_ssize_t end, Py_UCS4 widest, Py_UCS4 narrowerKinds) const {
+        const Char* chars = static_cast<const Char*>(data_);
+        for (Py_ssize_t k = start; k < end && widest <= narrowerKinds; ++k) widest = std::max<Py_UCS4>(widest, chars[k]);
         return widest;
     }
 
