@@ -23,6 +23,10 @@ from marquill_parsing import parse_str
         ("a\0[center]b", ("a\0{}b", [(b"a", "center")])),
         ("[pixel \0]", ("{}", [(b"a", "\0")])),
         ("Grüße, [font Ünïcødé 日本]😀!", ("Grüße, {}😀!", [(b"f", "Ünïcødé 日本")])),
+        # mostly wide characters, some of them only inside tags: the template
+        # is narrower than the line, and must still compare equal
+        ("[font 日本😀]x", ("{}x", [(b"f", "日本😀")])),
+        ("日本[left]é{😀}", ("日本{}é{}", [(b"a", "left"), (b"r", "😀")])),
     ],
 )
 def test_bracket_tags(line, expected):
