@@ -2,13 +2,17 @@
 
 - short lines: 20,000 lines of dialogue, 40 to 120 UTF-8 bytes each, with 0
   to 4 tags of every kind, some words non-ASCII;
+- ASCII lines: those of the short lines that are ASCII, about three in four;
+- CJK lines: 20,000 lines of Chinese dialogue, mostly CJK characters, with
+  the same byte lengths and the same mix of tags as the short lines;
 - markup-free text: ASCII prose with no bracket or brace, 1 MiB;
 - the joined corpus: the short lines joined by newlines into one str;
 - adversarial shapes: one short unit repeated to 2 and 4 MiB.
 
 Run as a script, it writes every workload as a UTF-8 file into a directory
 (default bench/results/workloads) for the C++ benchmark, so that both levels
-measure the same bytes.
+measure the same bytes. A workload whose name ends in "_lines" is one line
+per line of its file, each parsed on its own.
 """
 
 import random
@@ -16,6 +20,7 @@ import sys
 from pathlib import Path
 
 SEED = 20_000
+CJK_SEED = SEED + 2
 LINE_COUNT = 20_000
 MIN_LINE_BYTES, MAX_LINE_BYTES = 40, 120
 MIB = 1 << 20
@@ -33,6 +38,16 @@ RAW_NAMES = ("player", "gold", "item", "days", "captain", "target_name", "count"
 STYLES = ("whisper", "shout", "red", "italic", "bold")
 FONTS = ("serif", "mono", "Noto Sans", "Noto Sans 日本", "big")
 TAG_COUNT_WEIGHTS = (30, 30, 20, 12, 8)  # for 0, 1, 2, 3 and 4 tags
+
+# Chinese dialogue: three bytes of UTF-8 a character, no spaces between words
+CJK_SPEAKERS = ("守望者", "船长", "阿达", "镇长", "奥斯特", "爱子", "守卫", "领航员")
+CJK_WORDS = (
+    "灯塔 已经 黑了 好几天 没有人 来过 港口 我们 黎明 出发 不管 你 来不来 带上 地图 "
+    "告诉我 昨晚 看见了 什么 小声 一点 潮水 正在 转向 听着 老朋友 天色 已晚 船 风 "
+    "雨 海 灯 钥匙 等一下 真的 可是 为什么"
+).split()
+CJK_PUNCTUATION = ("，", "。", "！", "？", "……", "——")
+CJK_OTHER_WORDS = ("OK", "3", "42", "café", "😀", "[sic]", "(笑)")
 
 # name -> the unit that is repeated
 ADVERSARIAL_UNITS = {
@@ -95,6 +110,51 @@ def short_lines() -> list[str]:
     return lines
 
 
+def ascii_lines() -> list[str]:
+    """The short lines that are ASCII: parse_str copies their pieces without
+    decoding, and their str holds the UTF-8 the parser reads."""
+    return [line for line in short_lines() if line.isascii()]
+
+
+def random_cjk_word(rng: random.Random) -> str:
+    """Mostly Chinese words, some punctuation, rarely ASCII or other scripts."""
+    roll = rng.random()
+    if roll < 0.02:
+        return rng.choice(CJK_OTHER_WORDS)
+    if roll < 0.15:
+        return rng.choice(CJK_PUNCTUATION)
+    return rng.choice(CJK_WORDS)
+
+
+def candidate_cjk_line(rng: random.Random) -> str:
+    """As candidate_line, in Chinese: a speaker, words, 0 to 4 tags."""
+    target = rng.randrange(MIN_LINE_BYTES, MAX_LINE_BYTES + 1)
+    tag_count = rng.choices(range(len(TAG_COUNT_WEIGHTS)), TAG_COUNT_WEIGHTS)[0]
+    tokens = [rng.choice(CJK_SPEAKERS) + "："]
+    while len("".join(tokens).encode()) < target:
+        tokens.append(random_cjk_word(rng))
+    for _ in range(tag_count):
+        tokens.insert(rng.randrange(len(tokens) + 1), random_tag(rng))
+    return "".join(tokens)
+
+
+def cjk_lines() -> list[str]:
+    """LINE_COUNT lines of Chinese dialogue, each MIN_LINE_BYTES to
+    MAX_LINE_BYTES bytes."""
+    rng = random.Random(CJK_SEED)
+    lines = []
+    while len(lines) < LINE_COUNT:
+        line = candidate_cjk_line(rng)
+        if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES:
+            lines.append(line)
+    return lines
+
+
+def line_inputs() -> dict[str, list[str]]:
+    """The workloads that are many lines, each parsed on its own, by name."""
+    return {"short_lines": short_lines(), "ascii_lines": ascii_lines(), "cjk_lines": cjk_lines()}
+
+
 def joined_corpus() -> str:
     return "\n".join(short_lines())
 
@@ -144,9 +204,11 @@ def single_inputs() -> dict[str, str]:
 
 
 def write_workloads(directory: Path) -> None:
-    """One UTF-8 file per workload; short_lines.txt holds one line per line."""
+    """One UTF-8 file per workload; the files of line_inputs() hold one line
+    per line."""
     directory.mkdir(parents=True, exist_ok=True)
-    (directory / "short_lines.txt").write_text("\n".join(short_lines()) + "\n", encoding="utf-8")
+    for name, lines in line_inputs().items():
+        (directory / f"{name}.txt").write_text("\n".join(lines) + "\n", encoding="utf-8")
     for name, text in single_inputs().items():
         (directory / f"{name}.txt").write_text(text, encoding="utf-8")
 
