@@ -40,16 +40,39 @@
 
 namespace marquill {
 
+// The search the parser uses, and its name for the tests to report.
+namespace search {
+#if MARQUILL_SEARCH_SSE2 || MARQUILL_SEARCH_NEON
 #if MARQUILL_SEARCH_SSE2
-namespace search = sse2;
-inline constexpr const char* searchPath = "sse2";
-#elif MARQUILL_SEARCH_NEON
-namespace search = neon;
-inline constexpr const char* searchPath = "neon";
+using Vectors = sse2::Vectors;
+inline constexpr const char* name = "sse2";
 #else
-namespace search = bytewise;
-inline constexpr const char* searchPath = "bytewise";
+using Vectors = neon::Vectors;
+inline constexpr const char* name = "neon";
 #endif
+template <ByteClass wanted>
+int64_t find(const char* s, int64_t from, int64_t n) noexcept {
+    return vector_search::find<Vectors, wanted>(s, from, n);
+}
+template <ByteClass wanted>
+size_t count(const char* s, int64_t n) noexcept {
+    return vector_search::count<Vectors, wanted>(s, n);
+}
+template <ByteClass wanted>
+uint64_t bits64(const char* p) noexcept {
+    return vector_search::bits64<Vectors, wanted>(p);
+}
+inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+    return Vectors::skip_plain_text(s, from, n);
+}
+#else
+using bytewise::bits64;
+using bytewise::count;
+using bytewise::find;
+using bytewise::skip_plain_text;
+inline constexpr const char* name = "bytewise";
+#endif
+}  // namespace search
 
 // Bit k is set when byte k of the 64 at p is a markup byte.
 inline uint64_t markup_bits(const char* p) noexcept { return search::bits64<ByteClass::markup>(p); }

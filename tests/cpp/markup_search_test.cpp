@@ -17,13 +17,13 @@ namespace search = marquill::search;
 // The widest search the target has is the one the parser uses; a build that
 // fell back to the byte-by-byte search would pass every other test.
 TEST(SearchPath, IsTheWidestTheTargetHas) {
-    std::cout << "search path: " << marquill::searchPath << '\n';
+    std::cout << "search path: " << marquill::search::name << '\n';
 #if defined(MARQUILL_NO_SIMD)
-    EXPECT_STREQ(marquill::searchPath, "bytewise");
+    EXPECT_STREQ(marquill::search::name, "bytewise");
 #elif defined(__x86_64__) || defined(_M_X64)
-    EXPECT_STREQ(marquill::searchPath, "sse2");
+    EXPECT_STREQ(marquill::search::name, "sse2");
 #elif defined(__aarch64__) || defined(_M_ARM64)
-    EXPECT_STREQ(marquill::searchPath, "neon");
+    EXPECT_STREQ(marquill::search::name, "neon");
 #endif
 }
 

@@ -21,23 +21,11 @@ struct Vectors {
 
     static Vector load(const char* p) noexcept { return vld1q_u8(reinterpret_cast<const uint8_t*>(p)); }
     static Vector equal(Vector v, char c) noexcept { return vceqq_u8(v, vdupq_n_u8(static_cast<uint8_t>(c))); }
-    // '[' and '{', and ']' and '}', differ only in bit 0x20: one comparison
-    // finds both.
     static Vector folded_equal(Vector v, char c) noexcept { return equal(vorrq_u8(v, vdupq_n_u8(0x20)), c); }
     static Vector either(Vector a, Vector b) noexcept { return vorrq_u8(a, b); }
 
-    template <ByteClass wanted>
-    static Vector matches(Vector v) noexcept {
-        switch (wanted) {
-            case ByteClass::markup: return either(folded_equal(v, '{'), equal(v, ']'));
-            case ByteClass::closeBrace: return equal(v, '}');
-            case ByteClass::brace: return either(equal(v, '{'), equal(v, '}'));
-            case ByteClass::opener: return folded_equal(v, '{');
-            case ByteClass::closer: return folded_equal(v, '}');
-            // continuation bytes are the signed bytes from -128 to -65
-            case ByteClass::codePointStart: return vcgtq_s8(vreinterpretq_s8_u8(v), vdupq_n_s8(-65));
-        }
-        return vdupq_n_u8(0);
+    static Vector signed_greater(Vector v, char c) noexcept {
+        return vcgtq_s8(vreinterpretq_s8_u8(v), vdupq_n_s8(static_cast<int8_t>(c)));
     }
 
     static uint64_t bits(Vector m) noexcept {
@@ -60,24 +48,5 @@ struct Vectors {
         return vector_search::skip_by_64<Vectors, ByteClass::markup>(s, from, n);
     }
 };
-
-template <ByteClass wanted>
-int64_t find(const char* s, int64_t from, int64_t n) noexcept {
-    return vector_search::find<Vectors, wanted>(s, from, n);
-}
-
-template <ByteClass wanted>
-size_t count(const char* s, int64_t n) noexcept {
-    return vector_search::count<Vectors, wanted>(s, n);
-}
-
-template <ByteClass wanted>
-uint64_t bits64(const char* p) noexcept {
-    return vector_search::bits64<Vectors, wanted>(p);
-}
-
-inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
-    return Vectors::skip_plain_text(s, from, n);
-}
 
 }  // namespace marquill::neon

@@ -23,26 +23,11 @@ struct Vectors {
 
     static Vector load(const char* p) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     static Vector equal(Vector v, char c) noexcept { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
-    // '[' and '{', and ']' and '}', differ only in bit 0x20: one comparison
-    // finds both.
     static Vector folded_equal(Vector v, char c) noexcept {
         return _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(c));
     }
     static Vector either(Vector a, Vector b) noexcept { return _mm_or_si128(a, b); }
-
-    template <ByteClass wanted>
-    static Vector matches(Vector v) noexcept {
-        switch (wanted) {
-            case ByteClass::markup: return either(folded_equal(v, '{'), equal(v, ']'));
-            case ByteClass::closeBrace: return equal(v, '}');
-            case ByteClass::brace: return either(equal(v, '{'), equal(v, '}'));
-            case ByteClass::opener: return folded_equal(v, '{');
-            case ByteClass::closer: return folded_equal(v, '}');
-            // continuation bytes are the signed bytes from -128 to -65
-            case ByteClass::codePointStart: return _mm_cmpgt_epi8(v, _mm_set1_epi8(-65));
-        }
-        return _mm_setzero_si128();
-    }
+    static Vector signed_greater(Vector v, char c) noexcept { return _mm_cmpgt_epi8(v, _mm_set1_epi8(c)); }
 
     static uint64_t bits(Vector m) noexcept { return static_cast<unsigned>(_mm_movemask_epi8(m)); }
     static uint64_t bits64(Vector m0, Vector m1, Vector m2, Vector m3) noexcept {
@@ -59,21 +44,6 @@ struct Vectors {
         return sse2::skip_plain_text(s, from, n);
     }
 };
-
-template <ByteClass wanted>
-int64_t find(const char* s, int64_t from, int64_t n) noexcept {
-    return vector_search::find<Vectors, wanted>(s, from, n);
-}
-
-template <ByteClass wanted>
-size_t count(const char* s, int64_t n) noexcept {
-    return vector_search::count<Vectors, wanted>(s, n);
-}
-
-template <ByteClass wanted>
-uint64_t bits64(const char* p) noexcept {
-    return vector_search::bits64<Vectors, wanted>(p);
-}
 
 // The two widths of the long plain-text skip, for the tests to compare.
 int64_t skip_plain_text_sse2(const char* s, int64_t from, int64_t n) noexcept;

@@ -1,8 +1,10 @@
 // The searches and counts written once over sixteen-byte vectors; each
 // instruction set supplies the vector operations (sse2.hpp, neon.hpp).
 //
-// `V` provides: `Vector`; `load(p)` of 16 bytes at p; `matches<c>(v)`, 0xff
-// in every byte of class c and 0 elsewhere; `either(a, b)`; `bits(m)`, a
+// `V` provides: `Vector`; `load(p)` of 16 bytes at p; `equal(v, c)`, 0xff in
+// every byte equal to c and 0 elsewhere; `folded_equal(v, c)`, the same for
+// the bytes equal to c once bit 0x20 is set; `signed_greater(v, c)`, for the
+// bytes greater than c as signed numbers; `either(a, b)`; `bits(m)`, a
 // mask with `bitsPerByte` bits for each byte of m, byte 0 lowest;
 // `bits64(m0, m1, m2, m3)`, one bit for each byte of four such vectors;
 // `zero()`, `minus(a, b)` bytewise; `sum_bytes(v)`; and
@@ -17,16 +19,32 @@
 
 namespace marquill::vector_search {
 
+// 0xff in every byte of v in the class, 0 elsewhere.
+template <class V, ByteClass wanted>
+typename V::Vector matches(typename V::Vector v) noexcept {
+    switch (wanted) {
+        // '[' and '{', and ']' and '}', differ only in bit 0x20
+        case ByteClass::markup: return V::either(V::folded_equal(v, '{'), V::equal(v, ']'));
+        case ByteClass::closeBrace: return V::equal(v, '}');
+        case ByteClass::brace: return V::either(V::equal(v, '{'), V::equal(v, '}'));
+        case ByteClass::opener: return V::folded_equal(v, '{');
+        case ByteClass::closer: return V::folded_equal(v, '}');
+        // continuation bytes are the signed bytes from -128 to -65
+        case ByteClass::codePointStart: return V::signed_greater(v, -65);
+    }
+    return V::zero();
+}
+
 // Bit k is set when byte k of the 64 at p is in the class.
 template <class V, ByteClass wanted>
 uint64_t bits64(const char* p) noexcept {
-    return V::bits64(V::template matches<wanted>(V::load(p)), V::template matches<wanted>(V::load(p + 16)),
-                     V::template matches<wanted>(V::load(p + 32)), V::template matches<wanted>(V::load(p + 48)));
+    return V::bits64(matches<V, wanted>(V::load(p)), matches<V, wanted>(V::load(p + 16)),
+                     matches<V, wanted>(V::load(p + 32)), matches<V, wanted>(V::load(p + 48)));
 }
 
 template <class V, ByteClass wanted>
 uint64_t bits16(const char* p) noexcept {
-    return V::bits(V::template matches<wanted>(V::load(p)));
+    return V::bits(matches<V, wanted>(V::load(p)));
 }
 
 // Skips 64 bytes at a time while none of them is wanted: returns the start
@@ -35,9 +53,9 @@ template <class V, ByteClass wanted>
 int64_t skip_by_64(const char* s, int64_t from, int64_t n) noexcept {
     for (; from + 64 <= n; from += 64) {
         const auto any = V::either(
-            V::either(V::template matches<wanted>(V::load(s + from)), V::template matches<wanted>(V::load(s + from + 16))),
-            V::either(V::template matches<wanted>(V::load(s + from + 32)),
-                      V::template matches<wanted>(V::load(s + from + 48))));
+            V::either(matches<V, wanted>(V::load(s + from)), matches<V, wanted>(V::load(s + from + 16))),
+            V::either(matches<V, wanted>(V::load(s + from + 32)),
+                      matches<V, wanted>(V::load(s + from + 48))));
         if (V::bits(any) != 0) break;
     }
     return from;
@@ -69,7 +87,7 @@ size_t count(const char* s, int64_t n) noexcept {
     while (k + 16 <= n) {
         auto counters = V::zero();
         for (int round = 0; round < 255 && k + 16 <= n; ++round, k += 16) {
-            counters = V::minus(counters, V::template matches<wanted>(V::load(s + k)));
+            counters = V::minus(counters, matches<V, wanted>(V::load(s + k)));
         }
         total += V::sum_bytes(counters);
     }
