@@ -116,7 +116,10 @@ def count(python: str, args, workload: str, measure: str) -> int:
                    f"--toggle-collect={FUNCTIONS[measure][1]}",
                    python, __file__, "--drive", workload, call,
                    "--workloads", str(args.workloads), "--floor-dir", args.floor_dir]
-        run = subprocess.run(command, capture_output=True, text=True)
+        # a fixed hash seed, so that dicts and sets, and so the allocator, behave
+        # the same in every run; counts still move by a few per line with
+        # where the lines land in memory
+        run = subprocess.run(command, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"})
         if run.returncode != 0:
             sys.exit(f"callgrind: {' '.join(command)} failed:\n{run.stderr[-3000:]}")
         totals = [line.split()[1] for line in out.read_text().splitlines() if line.startswith(("totals:", "summary:"))]
