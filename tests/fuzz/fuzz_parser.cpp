@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Putting each tag's source bytes back in place of its placeholder gives
     // back the input; on the way, the tags stand in order inside the input.
-    std::string_view text(parsed.text.get(), static_cast<size_t>(parsed.textSize));
+    std::string_view text(parsed.text, static_cast<size_t>(parsed.textSize));
     require(parsed.text[parsed.textSize] == '\0', "text is terminated");
     int64_t prev = 0;
     size_t at = 0;
