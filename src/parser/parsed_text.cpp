@@ -48,7 +48,10 @@ public:
     // The index of the first markup byte at or after `from`, or n.
     int64_t next(int64_t from) noexcept {
         while (from < n_) {
-            if (from >= windowStart_ + 64) load_window(from);
+            if (from >= windowStart_ + 64) {
+                load_window(from);
+                from = std::max(from, windowStart_);  // what the window skipped holds no markup
+            }
             const uint64_t ahead = bits_ & (~uint64_t{0} << (from - windowStart_));
             if (ahead != 0) return windowStart_ + std::countr_zero(ahead);
             from = windowStart_ + 64;

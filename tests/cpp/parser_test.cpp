@@ -52,6 +52,9 @@ INSTANTIATE_TEST_SUITE_P(BracketTags, Markup, testing::Values(
     Case{"a\0[center]b"s, "a\0{}b"s, {{'a', "center", 2, 9}}},
     Case{"[pixel \0]"s, "{}", {{'a', "\0"s, 0, 8}}},
     Case{"[\0center]"s, "[\0center]"s, {}},
+    // long plain text before and between tags, which the scan skips
+    Case{std::string(300, 'a') + "[center]" + std::string(300, 'b') + "[font x]",
+         std::string(300, 'a') + "{}" + std::string(300, 'b') + "{}", {{'a', "center", 300, 307}, {'f', "x", 608, 615}}},
     // multi-byte UTF-8 passes through; positions count bytes
     Case{"é[font 日本]ü", "é{}ü", {{'f', "日本", 2, 14}}}
 ));
