@@ -17,6 +17,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
-# scripts/run-wine.sh keeps wine's configuration in the build directory and
-# runs it without a display or a terminal.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/run-wine.sh ${CMAKE_BINARY_DIR}/wineprefix)
+# scripts/run-wine.sh keeps wine's configuration in the user cache, out of
+# the source tree, and runs it without a display or a terminal.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/run-wine.sh)
