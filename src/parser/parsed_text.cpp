@@ -61,22 +61,26 @@ public:
 
 private:
     void load_window(int64_t from) noexcept {
-        // Long plain text goes by with the widest search the processor has.
-        if (from + 256 <= n_) from = skip_plain_text(input_, from, n_);
         if (from + 64 <= n_) {
-            windowStart_ = from;
-        } else if (n_ >= 64) {
-            windowStart_ = n_ - 64;  // the last 64 bytes; next() ignores those before `from`
-        } else {
-            // A line shorter than a window, padded with bytes that are not
-            // markup, so that nothing is read past its end.
-            alignas(16) char line[64] = {};
-            std::memcpy(line, input_, static_cast<size_t>(n_));
-            windowStart_ = 0;
-            bits_ = markup_bits(line);
-            return;
+            set_window(from);
+            // Once a window holds no markup, long plain text goes by with
+            // the widest search the processor has.
+            if (bits_ != 0 || from + 256 > n_) return;
+            from = skip_plain_text(input_, from + 64, n_);
+            if (from + 64 <= n_) return set_window(from);
         }
-        bits_ = markup_bits(input_ + windowStart_);
+        if (n_ >= 64) return set_window(n_ - 64);  // next() ignores the bytes before `from`
+        // A line shorter than a window, padded with bytes that are not
+        // markup, so that nothing is read past its end.
+        alignas(16) char line[64] = {};
+        std::memcpy(line, input_, static_cast<size_t>(n_));
+        windowStart_ = 0;
+        bits_ = markup_bits(line);
+    }
+
+    void set_window(int64_t start) noexcept {
+        windowStart_ = start;
+        bits_ = markup_bits(input_ + start);
     }
 
     const char* input_;
