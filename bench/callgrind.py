@@ -7,8 +7,9 @@ For each workload of lines (the dialogue lines, the ASCII lines, the CJK
 lines) it runs this same file under valgrind three times, each time counting
 only what runs inside one function, called once per line:
 
-- core: the parser core alone, marquill::ParsedText's constructor, inside
-  parse_str (its destructor, which frees its buffers, is not counted);
+- core: the parser core alone, one ParsedText built and destroyed per line,
+  in bench/core_lines.cpp (within the module its constructor is inlined into
+  parse_str);
 - parse_str: the whole call, from the argument check to the returned tuple;
 - floor: the object floor's build(text, k), which parses nothing and only
   creates the result objects (bench/object_floor.c).
@@ -41,7 +42,7 @@ from pathlib import Path
 # function (with its aliases, such as a constructor's complete and base
 # object symbols), never another one that the first calls.
 FUNCTIONS = {
-    "core": ("module", "marquill::ParsedText::ParsedText(*"),
+    "core": ("core", "parse_line(*"),
     "parse_str": ("module", "(anonymous namespace)::parse_str(*"),
     "floor": ("floor", "object_floor_build"),
 }
@@ -91,7 +92,10 @@ def module_paths(python: str, floor_dir: str) -> dict[str, Path]:
     floors = sorted(Path(floor_dir).glob("_object_floor*.so"))
     if not floors:
         sys.exit(f"callgrind: no _object_floor module in {floor_dir}")
-    return {"module": Path(module), "floor": floors[0]}
+    core = Path(floor_dir) / "core_lines"
+    if not core.exists():
+        sys.exit(f"callgrind: no core_lines program in {floor_dir}")
+    return {"module": Path(module), "floor": floors[0], "core": core}
 
 
 def check_symbols(paths: dict[str, Path]) -> None:
@@ -109,13 +113,16 @@ def check_symbols(paths: dict[str, Path]) -> None:
 
 def count(python: str, args, workload: str, measure: str) -> int:
     """Instructions executed inside the function of `measure`, over all lines."""
-    call = "floor" if measure == "floor" else "parse_str"
+    if measure == "core":
+        program = [str(Path(args.floor_dir) / "core_lines"), str(args.workloads / f"{workload}.txt")]
+    else:
+        call = "floor" if measure == "floor" else "parse_str"
+        program = [python, __file__, "--drive", workload, call,
+                   "--workloads", str(args.workloads), "--floor-dir", args.floor_dir]
     with tempfile.TemporaryDirectory() as tmp:
         out = Path(tmp) / "callgrind.out"
         command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", "--collect-atstart=no",
-                   f"--toggle-collect={FUNCTIONS[measure][1]}",
-                   python, __file__, "--drive", workload, call,
-                   "--workloads", str(args.workloads), "--floor-dir", args.floor_dir]
+                   f"--toggle-collect={FUNCTIONS[measure][1]}", *program]
         # a fixed hash seed, so that dicts and sets, and so the allocator, behave
         # the same in every run; counts still move by a few per line with
         # where the lines land in memory

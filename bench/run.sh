@@ -101,7 +101,7 @@ python=${MARQUILL_BENCH_PYTHON:-}
 describe "$python"
 mkdir -p "$results"
 "$python" "$root/bench/corpus.py" "$workloads"
-build=$(build_benchmarks "$python" parser_bench _object_floor)
+build=$(build_benchmarks "$python" parser_bench _object_floor core_lines)
 
 if wants cpp; then
     log "C++: the parser core of $source_dir and memcpy (Google Benchmark)"
