@@ -91,7 +91,10 @@ size_t count(const char* s, int64_t n) noexcept {
         }
         total += V::sum_bytes(counters);
     }
-    return total + bytewise::count<wanted>(s + k, n - k);
+    if (k == n || n < 16) return total + bytewise::count<wanted>(s + k, n - k);
+    // The tail: the input's last 16 bytes, less those already counted.
+    const uint64_t bits = bits16<V, wanted>(s + n - 16) >> ((k - (n - 16)) * V::bitsPerByte);
+    return total + static_cast<size_t>(std::popcount(bits) / V::bitsPerByte);
 }
 
 }  // namespace marquill::vector_search
