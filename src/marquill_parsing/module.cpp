@@ -101,6 +101,8 @@ class FromCharacters {
 public:
     FromCharacters(PyObject* line, const char* utf8, size_t tagCount)
         : line_(line), utf8_(utf8), kind_(PyUnicode_KIND(line)), data_(PyUnicode_DATA(line)), cuts_(&memory_) {
+        // Reserved before any object is made: the push_back below never
+        // allocates, so nothing throws while references are held in locals.
         cuts_.reserve(tagCount);
     }
     FromCharacters(const FromCharacters&) = delete;
