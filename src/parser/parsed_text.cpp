@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "parser/markup_search.hpp"
@@ -19,16 +19,12 @@ const char* substr(const char* str, int64_t start, int64_t end, std::pmr::memory
     return copy;
 }
 
-namespace {
-
 // Room for the tags, reserved at the first one. Eight serve a line of
 // dialogue. On a long input, growing the array by doubling would leave every
 // smaller copy behind in the parse's memory; instead it reserves what the
 // input can hold: a tag begins at a '[' or '{' and ends at a ']' or '}'.
 // Room no tag fills is never touched, so it costs no pages; past a cap the
 // array grows as usual.
-}  // namespace
-
 size_t tag_capacity(const char* input, int64_t n) noexcept {
     constexpr int64_t longInput = 4096;
     constexpr size_t cap = size_t{1} << 24;
