@@ -87,27 +87,33 @@ def random_word(rng: random.Random) -> str:
     return rng.choice(WORDS)
 
 
-def candidate_line(rng: random.Random) -> str:
+def candidate_line(rng: random.Random, speakers, colon: str, word, space: str) -> str:
     """A speaker, words up to a random length, and 0 to 4 tags between words."""
     target = rng.randrange(MIN_LINE_BYTES, MAX_LINE_BYTES + 1)
     tag_count = rng.choices(range(len(TAG_COUNT_WEIGHTS)), TAG_COUNT_WEIGHTS)[0]
-    tokens = [rng.choice(SPEAKERS) + ":"]
-    while len(" ".join(tokens).encode()) < target:
-        tokens.append(random_word(rng))
+    tokens = [rng.choice(speakers) + colon]
+    while len(space.join(tokens).encode()) < target:
+        tokens.append(word(rng))
     for _ in range(tag_count):
         tokens.insert(rng.randrange(len(tokens) + 1), random_tag(rng))
-    return " ".join(tokens)
+    return space.join(tokens)
 
 
-def short_lines() -> list[str]:
-    """The corpus: LINE_COUNT lines, each MIN_LINE_BYTES to MAX_LINE_BYTES bytes."""
-    rng = random.Random(SEED)
+def lines_of(seed: int, *words) -> list[str]:
+    """LINE_COUNT lines from candidate_line(rng, *words), each MIN_LINE_BYTES
+    to MAX_LINE_BYTES bytes."""
+    rng = random.Random(seed)
     lines = []
     while len(lines) < LINE_COUNT:
-        line = candidate_line(rng)
+        line = candidate_line(rng, *words)
         if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES:
             lines.append(line)
     return lines
+
+
+def short_lines() -> list[str]:
+    """The dialogue lines, in English with a few other words."""
+    return lines_of(SEED, SPEAKERS, ":", random_word, " ")
 
 
 def ascii_lines() -> list[str]:
@@ -126,28 +132,9 @@ def random_cjk_word(rng: random.Random) -> str:
     return rng.choice(CJK_WORDS)
 
 
-def candidate_cjk_line(rng: random.Random) -> str:
-    """As candidate_line, in Chinese: a speaker, words, 0 to 4 tags."""
-    target = rng.randrange(MIN_LINE_BYTES, MAX_LINE_BYTES + 1)
-    tag_count = rng.choices(range(len(TAG_COUNT_WEIGHTS)), TAG_COUNT_WEIGHTS)[0]
-    tokens = [rng.choice(CJK_SPEAKERS) + "："]
-    while len("".join(tokens).encode()) < target:
-        tokens.append(random_cjk_word(rng))
-    for _ in range(tag_count):
-        tokens.insert(rng.randrange(len(tokens) + 1), random_tag(rng))
-    return "".join(tokens)
-
-
 def cjk_lines() -> list[str]:
-    """LINE_COUNT lines of Chinese dialogue, each MIN_LINE_BYTES to
-    MAX_LINE_BYTES bytes."""
-    rng = random.Random(CJK_SEED)
-    lines = []
-    while len(lines) < LINE_COUNT:
-        line = candidate_cjk_line(rng)
-        if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES:
-            lines.append(line)
-    return lines
+    """The dialogue lines in Chinese: words without spaces between them."""
+    return lines_of(CJK_SEED, CJK_SPEAKERS, "：", random_cjk_word, "")
 
 
 def line_inputs() -> dict[str, list[str]]:
