@@ -1,13 +1,13 @@
 #include "parser/parsed_text.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 
 #include "parser/markup_search.hpp"
 #include "parser/scan.hpp"
+#include "parser/simd/bit_ops.hpp"
 
 namespace marquill {
 
@@ -49,7 +49,7 @@ public:
                 from = std::max(from, windowStart_);  // what the window skipped holds no markup
             }
             const uint64_t ahead = bits_ & (~uint64_t{0} << (from - windowStart_));
-            if (ahead != 0) return windowStart_ + std::countr_zero(ahead);
+            if (ahead != 0) return windowStart_ + lowest_set_bit(ahead);
             from = windowStart_ + 64;
         }
         return n_;

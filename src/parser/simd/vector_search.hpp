@@ -11,10 +11,10 @@
 // `skip_plain_text(s, from, n)`, skip_by_64 for markup or something faster.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "parser/simd/bit_ops.hpp"
 #include "parser/simd/byte_classes.hpp"
 
 namespace marquill::vector_search {
@@ -63,7 +63,7 @@ int64_t skip_by_64(const char* s, int64_t from, int64_t n) noexcept {
 
 template <class V>
 int64_t first_byte(uint64_t bits) noexcept {
-    return std::countr_zero(bits) / V::bitsPerByte;
+    return lowest_set_bit(bits) / V::bitsPerByte;
 }
 
 template <class V, ByteClass wanted>
@@ -94,7 +94,7 @@ size_t count(const char* s, int64_t n) noexcept {
     if (k == n || n < 16) return total + bytewise::count<wanted>(s + k, n - k);
     // The tail: the input's last 16 bytes, less those already counted.
     const uint64_t bits = bits16<V, wanted>(s + n - 16) >> ((k - (n - 16)) * V::bitsPerByte);
-    return total + static_cast<size_t>(std::popcount(bits) / V::bitsPerByte);
+    return total + static_cast<size_t>(set_bit_count(bits) / V::bitsPerByte);
 }
 
 }  // namespace marquill::vector_search
