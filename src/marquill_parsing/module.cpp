@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory_resource>
 #include <new>
-#include <vector>
 #include <stdexcept>
+#include <vector>
 
 #include "parser/markup_search.hpp"
 #include "parser/parsed_text.hpp"
@@ -83,13 +83,22 @@ PyObject* result_tuple_from(PyObject* text, PyObject* result_list) {
     return result_tuple;
 }
 
-// An ASCII line: every piece is ASCII and is copied from the parser's bytes.
-PyObject* result_from_ascii(const marquill::ParsedText& result) {
-    auto values = [](const marquill::Tag& tag) { return str_from_ascii(tag.value, tag.size); };
+// The template and the values made from the parse's own bytes, each str by
+// `new_str(bytes, size)`.
+template <class NewStr>
+PyObject* result_from_bytes(const marquill::ParsedText& result, NewStr new_str) {
+    auto values = [&](const marquill::Tag& tag) { return new_str(tag.value, tag.size); };
     PyObject* result_list = result_list_from(result, values);
     if (result_list == nullptr) return nullptr;
-    return result_tuple_from(str_from_ascii(result.text, result.textSize), result_list);
+    return result_tuple_from(new_str(result.text, result.textSize), result_list);
 }
+
+// The ways of making a str of the parse's bytes, as types of their own, so
+// that result_from_bytes calls them directly.
+constexpr auto ascii_str = [](const char* bytes, int64_t size) { return str_from_ascii(bytes, size); };
+constexpr auto utf8_str = [](const char* bytes, int64_t size) {
+    return PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), nullptr);
+};
 
 // A line with other characters: the template and the values are cut from
 // the line's own characters, which spares decoding UTF-8 back into them.
@@ -216,18 +225,6 @@ PyObject* result_from_characters(const marquill::ParsedText& result, PyObject* l
     return result_tuple_from(build.template_text(), result_list);
 }
 
-// A line with few characters other than ASCII: its pieces are decoded from
-// the parse's UTF-8.
-PyObject* result_from_utf8(const marquill::ParsedText& result) {
-    auto values = [](const marquill::Tag& tag) {
-        return PyUnicode_DecodeUTF8(tag.value, static_cast<Py_ssize_t>(tag.size), nullptr);
-    };
-    PyObject* result_list = result_list_from(result, values);
-    if (result_list == nullptr) return nullptr;
-    return result_tuple_from(PyUnicode_DecodeUTF8(result.text, static_cast<Py_ssize_t>(result.textSize), nullptr),
-                             result_list);
-}
-
 // Without tags the template is the line itself. A str is immutable, so an
 // exact str is handed back as it is, as str.replace and re.sub do, which
 // spares copying a long line.
@@ -250,13 +247,14 @@ PyObject* parse_str(PyObject* /* module */, PyObject* args) {
     try {
         const marquill::ParsedText result(input_string, size);
         if (result.args.empty()) return result_without_tags(args);
-        if (PyUnicode_IS_ASCII(args)) return result_from_ascii(result);
+        // The pieces of an ASCII line are ASCII: copied without decoding.
+        if (PyUnicode_IS_ASCII(args)) return result_from_bytes(result, ascii_str);
         // CPython decodes runs of ASCII in UTF-8 several bytes at a time, so
         // a line with a few other characters is decoded faster than it is
         // cut; one with many of them (two bytes or more a character, on
         // average, at three halves) is cut faster.
         if (2 * size >= 3 * PyUnicode_GET_LENGTH(args)) return result_from_characters(result, args, input_string);
-        return result_from_utf8(result);
+        return result_from_bytes(result, utf8_str);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& error) {
