@@ -1,61 +1,162 @@
 // The Python module: parse_str(text) -> (template, [(kind, value), ...]).
-// A thin layer over the parser: it checks the argument, hands the parser the
-// str's UTF-8 bytes and turns the parser's records into Python objects, each
-// built once.
+// A thin layer over the parser's scan: it runs the scan over the str's own
+// characters, at their width, and cuts every object it returns straight from
+// them. Nothing is encoded or decoded, and nothing is left in the caller's
+// str.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <algorithm>
-#include <cstddef>
+#include <cstdint>
 #include <cstring>
-#include <memory_resource>
-#include <new>
-#include <stdexcept>
-#include <vector>
+#include <string_view>
 
+#include "parser/find_tags.hpp"
 #include "parser/markup_search.hpp"
-#include "parser/parsed_text.hpp"
+#include "parser/tag_spans.hpp"
 
 namespace {
 
-// A new str of ASCII bytes, copied into place without decoding. "" and
-// single characters go through the decoder, which hands out the
-// interpreter's shared objects.
-PyObject* str_from_ascii(const char* bytes, int64_t size) {
-    if (size < 2) return PyUnicode_DecodeASCII(bytes, static_cast<Py_ssize_t>(size), nullptr);
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+using marquill::TagSpan;
+using marquill::TagSpans;
+
+// The objects every call hands out, made once per module (and so once per
+// interpreter): the kinds, and the values of the fixed tags.
+struct ModuleState {
+    PyObject* kinds[5];  // b"a", b"s", b"f", b"t", b"r", in the order of kindLetters
+    PyObject* fixedValues[marquill::fixedTagCount];
+};
+
+constexpr char kindLetters[] = {'a', 's', 'f', 't', 'r'};
+
+int kind_index(char kind) noexcept {
+    switch (kind) {
+        case 'a': return 0;
+        case 's': return 1;
+        case 'f': return 2;
+        case 't': return 3;
+        default: return 4;
+    }
+}
+
+ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+// The class of the widest character among `units`, joined to `widest` (0 at
+// first): the OR of all units has a bit at or above a kind's limit exactly
+// when one unit has. Stops once nothing wider can come.
+template <class Unit>
+Py_UCS4 widen(const Unit* units, int64_t count, Py_UCS4 widest) noexcept {
+    constexpr Py_UCS4 top = sizeof(Unit) == 1 ? 0x80 : sizeof(Unit) == 2 ? 0x100 : 0x10000;
+    int64_t k = 0;
+    for (; k + 16 <= count && widest < top; k += 16) {
+        for (int j = 0; j < 16; ++j) widest |= units[k + j];
+    }
+    for (; k < count; ++k) widest |= units[k];
+    return widest;
+}
+
+// The maxchar that PyUnicode_New needs for characters whose OR is `widest`.
+Py_UCS4 maxchar_of(Py_UCS4 widest) noexcept {
+    if (widest >= 0x10000) return 0x10ffff;
+    if (widest >= 0x100) return 0xffff;
+    return widest >= 0x80 ? 0xff : 0x7f;
+}
+
+template <class From, class To>
+void copy_units(const From* from, int64_t count, To* to) noexcept {
+    if constexpr (sizeof(From) == sizeof(To)) {
+        std::memcpy(to, from, static_cast<size_t>(count) * sizeof(To));
+    } else {
+        for (int64_t k = 0; k < count; ++k) to[k] = static_cast<To>(from[k]);
+    }
+}
+
+// Spans stand in line order inside the line; the copies below rely on it.
+bool in_order(const TagSpans& spans, int64_t n) noexcept {
+    int64_t from = 0;
+    for (const TagSpan& span : spans) {
+        if (span.l < from || span.r < span.l || span.r >= n) return false;
+        from = span.r + 1;
+    }
+    return true;
+}
+
+// Fills `text` with the line's units around the tags and "{}" for each tag.
+template <class From, class To>
+void fill_template(const From* line, int64_t n, const TagSpans& spans, To* text) noexcept {
+    int64_t from = 0;
+    for (const TagSpan& span : spans) {
+        copy_units(line + from, span.l - from, text);
+        text += span.l - from;
+        *text++ = '{';
+        *text++ = '}';
+        from = span.r + 1;
+    }
+    copy_units(line + from, n - from, text);
+}
+
+// The template: the line with each tag's units replaced by "{}", as wide as
+// its widest character, which may be narrower than the line's when wide
+// characters leave with the tags.
+template <class Unit>
+PyObject* template_text(const Unit* line, int64_t n, const TagSpans& spans, bool ascii) {
+    int64_t size = n;
+    Py_UCS4 widest = 0;
+    int64_t from = 0;
+    for (const TagSpan& span : spans) {
+        size -= span.r - span.l + 1 - 2;
+        if (!ascii) widest = widen(line + from, span.l - from, widest);
+        from = span.r + 1;
+    }
+    if (!ascii) widest = widen(line + from, n - from, widest);
+
+    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(size), maxchar_of(widest));
+    if (text == nullptr) return nullptr;
+    switch (PyUnicode_KIND(text)) {
+        case PyUnicode_1BYTE_KIND: fill_template(line, n, spans, PyUnicode_1BYTE_DATA(text)); break;
+        case PyUnicode_2BYTE_KIND:
+            if constexpr (sizeof(Unit) >= 2) fill_template(line, n, spans, PyUnicode_2BYTE_DATA(text));
+            break;
+        default:
+            if constexpr (sizeof(Unit) == 4) fill_template(line, n, spans, PyUnicode_4BYTE_DATA(text));
+            break;
+    }
+    return text;
+}
+
+// A new str of the units [start, end), at the width of its widest character.
+template <class Unit>
+PyObject* str_from_units(const Unit* line, int64_t start, int64_t end, bool ascii) {
+    const auto size = static_cast<Py_ssize_t>(end - start);
+    if (!ascii) return PyUnicode_FromKindAndData(sizeof(Unit), line + start, size);
+    PyObject* str = PyUnicode_New(size, 0x7f);
     if (str == nullptr) return nullptr;
-    std::memcpy(PyUnicode_1BYTE_DATA(str), bytes, static_cast<size_t>(size));
+    std::memcpy(PyUnicode_1BYTE_DATA(str), line + start, static_cast<size_t>(size));
     return str;
 }
 
-// The (kind, value) pair of a tag; takes over the reference to `value`.
-PyObject* tag_tuple_from(char kind, PyObject* value) {
+// The (kind, value) pair of a tag.
+template <class Unit>
+PyObject* tag_tuple_from(const ModuleState& state, const TagSpan& span, const Unit* line, bool ascii) {
+    PyObject* value = span.fixed >= 0 ? Py_NewRef(state.fixedValues[span.fixed])
+                                      : str_from_units(line, span.valueL, span.r, ascii);
     if (value == nullptr) return nullptr;
-    PyObject* kind_bytes = PyBytes_FromStringAndSize(&kind, 1);
-    if (kind_bytes == nullptr) {
-        Py_DECREF(value);
-        return nullptr;
-    }
     PyObject* tag_tuple = PyTuple_New(2);
     if (tag_tuple == nullptr) {
-        Py_DECREF(kind_bytes);
         Py_DECREF(value);
         return nullptr;
     }
-    PyTuple_SET_ITEM(tag_tuple, 0, kind_bytes);
+    PyTuple_SET_ITEM(tag_tuple, 0, Py_NewRef(state.kinds[kind_index(span.kind)]));
     PyTuple_SET_ITEM(tag_tuple, 1, value);
     return tag_tuple;
 }
 
-// The list of pairs, with each value made by `values(tag)`.
-template <class Values>
-PyObject* result_list_from(const marquill::ParsedText& result, Values& values) {
-    PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(result.args.size()));
+template <class Unit>
+PyObject* result_list_from(const ModuleState& state, const TagSpans& spans, const Unit* line, bool ascii) {
+    PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
     if (result_list == nullptr) return nullptr;
     Py_ssize_t i = 0;
-    for (const marquill::Tag& tag : result.args) {
-        PyObject* tag_tuple = tag_tuple_from(tag.name, values(tag));
+    for (const TagSpan& span : spans) {
+        PyObject* tag_tuple = tag_tuple_from(state, span, line, ascii);
         if (tag_tuple == nullptr) {
             Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
             return nullptr;
@@ -83,148 +184,6 @@ PyObject* result_tuple_from(PyObject* text, PyObject* result_list) {
     return result_tuple;
 }
 
-// The template and the values made from the parse's own bytes, each str by
-// `new_str(bytes, size)`.
-template <class NewStr>
-PyObject* result_from_bytes(const marquill::ParsedText& result, NewStr new_str) {
-    auto values = [&](const marquill::Tag& tag) { return new_str(tag.value, tag.size); };
-    PyObject* result_list = result_list_from(result, values);
-    if (result_list == nullptr) return nullptr;
-    return result_tuple_from(new_str(result.text, result.textSize), result_list);
-}
-
-// The ways of making a str of the parse's bytes, as types of their own, so
-// that result_from_bytes calls them directly.
-constexpr auto ascii_str = [](const char* bytes, int64_t size) { return str_from_ascii(bytes, size); };
-constexpr auto utf8_str = [](const char* bytes, int64_t size) {
-    return PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), nullptr);
-};
-
-// A line with other characters: the template and the values are cut from
-// the line's own characters, which spares decoding UTF-8 back into them.
-// Positions in the parse count UTF-8 bytes; they are turned into code-point
-// positions as the tags are walked in order, counting each byte once. The
-// values are made on that walk; the template, whose length and widest
-// character are known only at its end, is made after it.
-class FromCharacters {
-public:
-    FromCharacters(PyObject* line, const char* utf8, size_t tagCount)
-        : line_(line), utf8_(utf8), kind_(PyUnicode_KIND(line)), data_(PyUnicode_DATA(line)), cuts_(&memory_) {
-        // Reserved before any object is made: the push_back below never
-        // allocates, so nothing throws while references are held in locals.
-        cuts_.reserve(tagCount);
-    }
-    FromCharacters(const FromCharacters&) = delete;
-    FromCharacters& operator=(const FromCharacters&) = delete;
-
-    // The tag's value; notes where the tag lies among the line's characters.
-    PyObject* operator()(const marquill::Tag& tag) {
-        const Py_ssize_t l = code_point_at(tag.l);
-        PyObject* value = tag.dynamic ? dynamic_value(tag) : str_from_ascii(tag.value, tag.size);
-        cuts_.push_back({l, code_point_at(tag.r)});
-        return value;
-    }
-
-    // The template: the line with each tag's characters replaced by "{}".
-    PyObject* template_text() const {
-        const Py_ssize_t length = PyUnicode_GET_LENGTH(line_);
-        Py_ssize_t size = 0;
-        Py_UCS4 widest = '}';
-        Py_ssize_t from = 0;
-        for (const Cut& cut : cuts_) {
-            size += cut.l - from + 2;
-            widest = widest_char(from, cut.l, widest);
-            from = cut.r + 1;
-        }
-        size += length - from;
-        widest = widest_char(from, length, widest);
-
-        PyObject* text = PyUnicode_New(size, widest);
-        if (text == nullptr) return nullptr;
-        Py_ssize_t at = 0;
-        from = 0;
-        for (const Cut& cut : cuts_) {
-            copy_characters(text, at, from, cut.l);
-            at += cut.l - from;
-            PyUnicode_WRITE(PyUnicode_KIND(text), PyUnicode_DATA(text), at++, '{');
-            PyUnicode_WRITE(PyUnicode_KIND(text), PyUnicode_DATA(text), at++, '}');
-            from = cut.r + 1;
-        }
-        copy_characters(text, at, from, length);
-        return text;
-    }
-
-private:
-    struct Cut {
-        Py_ssize_t l;  // the tag's first code point and its last
-        Py_ssize_t r;
-    };
-
-    // A copied value is the bytes just before the tag's closing byte. One
-    // with as many code points as bytes is ASCII, and the parse's copy of it
-    // serves as it is.
-    PyObject* dynamic_value(const marquill::Tag& tag) {
-        const Py_ssize_t start = code_point_at(tag.r - tag.size);
-        const Py_ssize_t end = code_point_at(tag.r);
-        if (end - start == tag.size) return str_from_ascii(tag.value, tag.size);
-        return PyUnicode_Substring(line_, start, end);
-    }
-
-    // Positions are asked for in ascending order.
-    Py_ssize_t code_point_at(int64_t byte) {
-        codePoint_ += static_cast<Py_ssize_t>(marquill::count_code_points(utf8_ + byte_, byte - byte_));
-        byte_ = byte;
-        return codePoint_;
-    }
-
-    // The widest of `widest` and the characters in [start, end). Once it is
-    // as wide as the line's own kind, nothing wider can come.
-    Py_UCS4 widest_char(Py_ssize_t start, Py_ssize_t end, Py_UCS4 widest) const {
-        switch (kind_) {
-            case PyUnicode_1BYTE_KIND: return widest_of<Py_UCS1>(start, end, widest, 0x7f);
-            case PyUnicode_2BYTE_KIND: return widest_of<Py_UCS2>(start, end, widest, 0xff);
-            default: return widest_of<Py_UCS4>(start, end, widest, 0xffff);
-        }
-    }
-
-    template <class Char>
-    Py_UCS4 widest_of(Py_ssize_t start, Py_ssize_t end, Py_UCS4 widest, Py_UCS4 narrowerKinds) const {
-        const Char* chars = static_cast<const Char*>(data_);
-        for (Py_ssize_t k = start; k < end && widest <= narrowerKinds; ++k) widest = std::max<Py_UCS4>(widest, chars[k]);
-        return widest;
-    }
-
-    // The template is as wide as its widest character, which may be
-    // narrower than the line: a wide character inside a tag leaves with it.
-    void copy_characters(PyObject* text, Py_ssize_t at, Py_ssize_t start, Py_ssize_t end) const {
-        if (PyUnicode_KIND(text) == kind_) {
-            std::memcpy(static_cast<char*>(PyUnicode_DATA(text)) + at * kind_,
-                        static_cast<const char*>(data_) + start * kind_, static_cast<size_t>((end - start) * kind_));
-            return;
-        }
-        for (Py_ssize_t k = start; k < end; ++k) {
-            PyUnicode_WRITE(PyUnicode_KIND(text), PyUnicode_DATA(text), at++, PyUnicode_READ(kind_, data_, k));
-        }
-    }
-
-    PyObject* line_;
-    const char* utf8_;
-    int kind_;
-    const void* data_;
-    int64_t byte_ = 0;
-    Py_ssize_t codePoint_ = 0;  // the code point at byte_
-    std::byte buffer_[512];     // the cuts of a line of dialogue
-    std::pmr::monotonic_buffer_resource memory_{buffer_, sizeof buffer_};
-    std::pmr::vector<Cut> cuts_;
-};
-
-PyObject* result_from_characters(const marquill::ParsedText& result, PyObject* line, const char* utf8) {
-    FromCharacters build(line, utf8, result.args.size());
-    PyObject* result_list = result_list_from(result, build);
-    if (result_list == nullptr) return nullptr;
-    return result_tuple_from(build.template_text(), result_list);
-}
-
 // Without tags the template is the line itself. A str is immutable, so an
 // exact str is handed back as it is, as str.replace and re.sub do, which
 // spares copying a long line.
@@ -233,37 +192,95 @@ PyObject* result_without_tags(PyObject* line) {
     return result_tuple_from(text, PyList_New(0));
 }
 
-PyObject* parse_str(PyObject* /* module */, PyObject* args) {
+template <class Unit>
+PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* units, int64_t n) {
+    TagSpans spans;
+    if (!marquill::find_tags(units, n, spans)) return PyErr_NoMemory();
+    if (spans.empty()) return result_without_tags(line);
+    if (!in_order(spans, n)) {
+        PyErr_SetString(PyExc_SystemError, "marquill: tags overlap or leave the line");
+        return nullptr;
+    }
+    const bool ascii = PyUnicode_IS_ASCII(line);
+    PyObject* result_list = result_list_from(state, spans, units, ascii);
+    if (result_list == nullptr) return nullptr;
+    return result_tuple_from(template_text(units, n, spans, ascii), result_list);
+}
+
+// A str holding a surrogate has no UTF-8, and parse_str refuses it as the
+// interpreter refuses to encode it. Only the 2- and 4-byte kinds can hold one.
+template <class Unit>
+bool holds_surrogate(const Unit* units, int64_t n) noexcept {
+    bool found = false;
+    for (int64_t k = 0; k < n; ++k) found |= static_cast<Unit>(units[k] - 0xd800) < 0x800;
+    return found;
+}
+
+// Sets the interpreter's own UnicodeEncodeError for the line.
+PyObject* refuse_surrogates(PyObject* line) {
+    PyObject* encoded = PyUnicode_AsUTF8String(line);
+    if (encoded == nullptr) return nullptr;
+    Py_DECREF(encoded);
+    PyErr_SetString(PyExc_SystemError, "marquill: a str with a surrogate encoded to UTF-8");
+    return nullptr;
+}
+
+PyObject* parse_str(PyObject* module, PyObject* args) {
     if (!PyUnicode_Check(args)) {
         PyErr_SetString(PyExc_TypeError, "Expected a string argument");
         return nullptr;
     }
-    Py_ssize_t size = 0;
-    const char* input_string = PyUnicode_AsUTF8AndSize(args, &size);
-    if (input_string == nullptr) return nullptr;
-
-    // The parser reports running out of memory by throwing; nothing may
-    // unwind into the interpreter, and the ParsedText releases its memory.
-    try {
-        const marquill::ParsedText result(input_string, size);
-        if (result.args.empty()) return result_without_tags(args);
-        // The pieces of an ASCII line are ASCII: copied without decoding.
-        if (PyUnicode_IS_ASCII(args)) return result_from_bytes(result, ascii_str);
-        // CPython decodes runs of ASCII in UTF-8 several bytes at a time, so
-        // a line with a few other characters is decoded faster than it is
-        // cut; one with many of them (two bytes or more a character, on
-        // average, at three halves) is cut faster.
-        if (2 * size >= 3 * PyUnicode_GET_LENGTH(args)) return result_from_characters(result, args, input_string);
-        return result_from_bytes(result, utf8_str);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& error) {
-        PyErr_SetString(PyExc_SystemError, error.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "marquill: unknown C++ exception");
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(args) < 0) return nullptr;  // a str of the old layout gets its data
+#endif
+    const ModuleState& state = state_of(module);
+    const int64_t n = PyUnicode_GET_LENGTH(args);
+    const void* data = PyUnicode_DATA(args);
+    switch (PyUnicode_KIND(args)) {
+        case PyUnicode_1BYTE_KIND: return parse_units(state, args, static_cast<const Py_UCS1*>(data), n);
+        case PyUnicode_2BYTE_KIND: {
+            const auto* units = static_cast<const Py_UCS2*>(data);
+            if (holds_surrogate(units, n)) return refuse_surrogates(args);
+            return parse_units(state, args, units, n);
+        }
+        default: {
+            const auto* units = static_cast<const Py_UCS4*>(data);
+            if (holds_surrogate(units, n)) return refuse_surrogates(args);
+            return parse_units(state, args, units, n);
+        }
     }
-    return nullptr;
 }
+
+int module_exec(PyObject* module) {
+    ModuleState& state = state_of(module);
+    for (int k = 0; k < static_cast<int>(std::size(kindLetters)); ++k) {
+        state.kinds[k] = PyBytes_FromStringAndSize(&kindLetters[k], 1);
+        if (state.kinds[k] == nullptr) return -1;
+    }
+    for (int k = 0; k < marquill::fixedTagCount; ++k) {
+        const std::string_view value = marquill::fixedTagValues[k];
+        state.fixedValues[k] = PyUnicode_InternFromString(value.data());
+        if (state.fixedValues[k] == nullptr) return -1;
+    }
+    // The search the parser was built with, for the tests to check.
+    return PyModule_AddStringConstant(module, "_search_path", marquill::search::name);
+}
+
+int module_traverse(PyObject* module, visitproc visit, void* arg) {
+    ModuleState& state = state_of(module);
+    for (PyObject* kind : state.kinds) Py_VISIT(kind);
+    for (PyObject* value : state.fixedValues) Py_VISIT(value);
+    return 0;
+}
+
+int module_clear(PyObject* module) {
+    ModuleState& state = state_of(module);
+    for (PyObject*& kind : state.kinds) Py_CLEAR(kind);
+    for (PyObject*& value : state.fixedValues) Py_CLEAR(value);
+    return 0;
+}
+
+void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
 
 // The text before "--" is the signature that inspect reports; CPython strips
 // it from __doc__.
@@ -272,28 +289,31 @@ PyMethodDef moduleMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The module keeps nothing between calls but its own immutable objects, so it
+// can live in every interpreter, each with its own GIL or with none.
+PyModuleDef_Slot moduleSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+#if PY_VERSION_HEX >= 0x030D0000
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
 PyModuleDef moduleDefinition = {
     PyModuleDef_HEAD_INIT,
     "marquill_parsing",
     "I hope it's faster than regular expression",
-    -1,
+    sizeof(ModuleState),
     moduleMethods,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    moduleSlots,
+    module_traverse,
+    module_clear,
+    module_free,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_marquill_parsing(void) {
-    PyObject* module = PyModule_Create2(&moduleDefinition, PYTHON_API_VERSION);
-#ifdef Py_GIL_DISABLED
-    // No state and no shared data: calls need no lock of their own.
-    if (module != nullptr && PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
-#endif
-    return module;
-}
+PyMODINIT_FUNC PyInit_marquill_parsing(void) { return PyModuleDef_Init(&moduleDefinition); }

@@ -1,18 +1,17 @@
-// The searches the scan relies on: where the markup bytes ('{', '[' or ']')
-// of 64 bytes are, and a skip over long plain text; inside a raw block's
-// look-ahead the next '}' or the next brace of either kind; and counts of the
-// bytes that open or close a tag, or begin a UTF-8 sequence.
+// The searches the scan relies on, over code units of any width (uint8_t,
+// uint16_t, uint32_t): where the markup units ('{', '[' or ']') of 64 units
+// are, and a skip over long plain text; inside a raw block's look-ahead the
+// next '}' or the next brace of either kind.
 //
 // Each instruction set has a file of its own in simd/, and every one of them
-// must answer exactly as the byte-by-byte search of simd/byte_classes.hpp,
+// must answer exactly as the unit-by-unit search of simd/byte_classes.hpp,
 // reading nothing at or past index n:
-//   sse2.hpp (with avx2.cpp for long plain text)  x86-64
+//   sse2.hpp, with avx2.cpp and x86_dispatch.cpp   x86-64
 //   neon.hpp                                       AArch64
 //   byte_classes.hpp                               any other target, or
 //                                                  MARQUILL_NO_SIMD
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "parser/simd/byte_classes.hpp"
@@ -50,48 +49,44 @@ inline constexpr const char* name = "sse2";
 using Vectors = neon::Vectors;
 inline constexpr const char* name = "neon";
 #endif
-template <ByteClass wanted>
-int64_t find(const char* s, int64_t from, int64_t n) noexcept {
+template <ByteClass wanted, class Unit>
+int64_t find(const Unit* s, int64_t from, int64_t n) noexcept {
     return vector_search::find<Vectors, wanted>(s, from, n);
 }
-template <ByteClass wanted>
-size_t count(const char* s, int64_t n) noexcept {
-    return vector_search::count<Vectors, wanted>(s, n);
-}
-template <ByteClass wanted>
-uint64_t bits64(const char* p) noexcept {
+template <ByteClass wanted, class Unit>
+uint64_t bits64(const Unit* p) noexcept {
     return vector_search::bits64<Vectors, wanted>(p);
 }
-inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+template <class Unit>
+int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
     return Vectors::skip_plain_text(s, from, n);
 }
 #else
 using bytewise::bits64;
-using bytewise::count;
 using bytewise::find;
 using bytewise::skip_plain_text;
 inline constexpr const char* name = "bytewise";
 #endif
 }  // namespace search
 
-// Bit k is set when byte k of the 64 at p is a markup byte.
-inline uint64_t markup_bits(const char* p) noexcept { return search::bits64<ByteClass::markup>(p); }
-// Skips 64 bytes at a time while none is a markup byte: returns the start of
+// Bit k is set when unit k of the 64 at p is a markup unit.
+template <class Unit>
+uint64_t markup_bits(const Unit* p) noexcept {
+    return search::bits64<ByteClass::markup>(p);
+}
+// Skips 64 units at a time while none is a markup unit: returns the start of
 // the first 64 that hold one, or a point less than 64 from n.
-inline int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+template <class Unit>
+int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
     return search::skip_plain_text(s, from, n);
 }
-inline int64_t find_close_brace(const char* s, int64_t from, int64_t n) noexcept {
+template <class Unit>
+int64_t find_close_brace(const Unit* s, int64_t from, int64_t n) noexcept {
     return search::find<ByteClass::closeBrace>(s, from, n);
 }
-inline int64_t find_brace(const char* s, int64_t from, int64_t n) noexcept {
+template <class Unit>
+int64_t find_brace(const Unit* s, int64_t from, int64_t n) noexcept {
     return search::find<ByteClass::brace>(s, from, n);
-}
-inline size_t count_openers(const char* s, int64_t n) noexcept { return search::count<ByteClass::opener>(s, n); }
-inline size_t count_closers(const char* s, int64_t n) noexcept { return search::count<ByteClass::closer>(s, n); }
-// The number of code points in the first n bytes of the valid UTF-8 at s.
-inline size_t count_code_points(const char* s, int64_t n) noexcept {
-    return search::count<ByteClass::codePointStart>(s, n);
 }
 
 }  // namespace marquill

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <random>
-#include <string>
+#include <vector>
 
 #include "parser/markup_search.hpp"
 
@@ -27,22 +26,22 @@ TEST(SearchPath, IsTheWidestTheTargetHas) {
 #endif
 }
 
-template <ByteClass wanted>
-void expect_agreement(const char* s, int64_t n) {
-    ASSERT_EQ(search::count<wanted>(s, n), bytewise::count<wanted>(s, n)) << "n=" << n;
+template <ByteClass wanted, class Unit>
+void expect_agreement(const Unit* s, int64_t n) {
     for (int64_t from = 0; from <= n; ++from) {
         ASSERT_EQ(search::find<wanted>(s, from, n), bytewise::find<wanted>(s, from, n))
-            << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted);
+            << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted) << " width=" << sizeof(Unit);
     }
     for (int64_t from = 0; from + 64 <= n; ++from) {
         ASSERT_EQ(search::bits64<wanted>(s + from), bytewise::bits64<wanted>(s + from))
-            << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted);
+            << "n=" << n << " from=" << from << " class=" << static_cast<int>(wanted) << " width=" << sizeof(Unit);
     }
 }
 
-// The long skip may stop before the byte-by-byte one (at any 64 bytes that
+// The long skip may stop before the unit-by-unit one (at any 64 units that
 // hold markup), never after it, and never lets markup go by.
-void expect_skip_agreement(const char* s, int64_t n) {
+template <class Unit>
+void expect_skip_agreement(const Unit* s, int64_t n) {
     for (int64_t from = 0; from <= n; ++from) {
         const int64_t stop = search::skip_plain_text(s, from, n);
         ASSERT_LE(stop, bytewise::skip_plain_text(s, from, n)) << "n=" << n << " from=" << from;
@@ -51,70 +50,88 @@ void expect_skip_agreement(const char* s, int64_t n) {
     }
 }
 
-// The target's search against the byte-by-byte one, for every class, from
+// Units that narrow to a markup byte by truncation, or that are markup once
+// bit 0x20 is set, besides the markup characters themselves.
+template <class Unit>
+std::vector<Unit> alphabet() {
+    std::vector<Unit> units = {'{', '[', ']', '}', ';', ' ', 0, 0x7f, 0x80, 0xbf, 0xdb, 0xfb, 0xfd, 0xff};
+    if constexpr (sizeof(Unit) >= 2) {
+        for (const Unit high : {0x100, 0x7f00, 0x8000, 0xff00}) {
+            for (const Unit low : {'{', '[', ']', '}'}) units.push_back(static_cast<Unit>(high | low));
+        }
+    }
+    if constexpr (sizeof(Unit) == 4) {
+        for (const Unit high : {0x10000u, 0x10ff00u, 0x7fffff00u, 0x80000000u, 0xffffff00u}) {
+            for (const Unit low : {'{', '[', ']', '}'}) units.push_back(high | low);
+        }
+    }
+    return units;
+}
+
+// The target's search against the unit-by-unit one, for every class, from
 // every start, on buffers of every length up to a few vector widths, each in
 // an exact-size heap allocation so that a read past the end is caught by the
 // sanitizer.
-TEST(Search, AgreesWithTheBytewiseSearch) {
+template <class Unit>
+void expect_searches_agree() {
     std::mt19937 random(7);
-    const std::string alphabet = "ab{[]}\x7b\x5b\x5d\x20\x3b\x7d\xfb\xdb\x00\x80\xbf\xc0\x7f\xff";
+    const std::vector<Unit> units = alphabet<Unit>();
     for (const int density : {0, 1, 10, 100}) {
         for (int64_t n = 0; n <= 300; ++n) {
-            std::unique_ptr<char[]> buffer(new char[n + 1]);
+            std::unique_ptr<Unit[]> buffer(new Unit[n]);
             for (int64_t k = 0; k < n; ++k) {
                 const bool markup = static_cast<int>(random() % 100) < density;
-                buffer[k] = markup ? alphabet[random() % alphabet.size()] : static_cast<char>('a' + random() % 26);
+                buffer[k] = markup ? units[random() % units.size()] : static_cast<Unit>('a' + random() % 26);
             }
-            buffer[n] = '\0';
             expect_agreement<ByteClass::markup>(buffer.get(), n);
             expect_agreement<ByteClass::closeBrace>(buffer.get(), n);
             expect_agreement<ByteClass::brace>(buffer.get(), n);
-            expect_agreement<ByteClass::opener>(buffer.get(), n);
-            expect_agreement<ByteClass::closer>(buffer.get(), n);
-            expect_agreement<ByteClass::codePointStart>(buffer.get(), n);
             expect_skip_agreement(buffer.get(), n);
         }
     }
 }
 
-// Byte counters must not wrap: more than 255 hits in one column.
-TEST(Count, CountsLongRunsOfHits) {
-    for (const int64_t n : {4080, 4096, 4111, 70000}) {
-        const std::string run(static_cast<size_t>(n), '[');
-        const std::string mixed = std::string(static_cast<size_t>(n), '}') + "x]{";
-        EXPECT_EQ(marquill::count_openers(run.c_str(), n), static_cast<size_t>(n));
-        EXPECT_EQ(marquill::count_closers(run.c_str(), n), 0u);
-        EXPECT_EQ(marquill::count_closers(mixed.c_str(), n + 3), static_cast<size_t>(n) + 1);
-        EXPECT_EQ(marquill::count_openers(mixed.c_str(), n + 3), 1u);
-    }
-}
+TEST(Search, AgreesWithTheBytewiseSearchOnBytes) { expect_searches_agree<uint8_t>(); }
+TEST(Search, AgreesWithTheBytewiseSearchOn2ByteUnits) { expect_searches_agree<uint16_t>(); }
+TEST(Search, AgreesWithTheBytewiseSearchOn4ByteUnits) { expect_searches_agree<uint32_t>(); }
 
-// Bytes that differ from a markup byte only in bit 0x20 are plain text.
+// Bytes that differ from a markup byte only in bit 0x20 are plain text, and
+// so is every wider unit whose low byte is a markup byte.
 TEST(Search, FoldsOnlyTheOpeningBracket) {
-    for (int c = 0; c < 256; ++c) {
-        std::string s(64, 'x');
-        s[37] = static_cast<char>(c);
-        const uint64_t expected = marquill::in_class(ByteClass::markup, static_cast<char>(c)) ? uint64_t{1} << 37 : 0;
-        EXPECT_EQ(marquill::markup_bits(s.c_str()), expected) << "byte " << c;
+    for (uint32_t c = 0; c < 256; ++c) {
+        std::vector<uint8_t> s(64, 'x');
+        s[37] = static_cast<uint8_t>(c);
+        const uint64_t expected = marquill::in_class(ByteClass::markup, c) ? uint64_t{1} << 37 : 0;
+        EXPECT_EQ(marquill::markup_bits(s.data()), expected) << "byte " << c;
+        std::vector<uint16_t> wide(64, 'x');
+        wide[37] = static_cast<uint16_t>(0x100 | c);
+        EXPECT_EQ(marquill::markup_bits(wide.data()), 0u) << "unit " << (0x100 | c);
     }
 }
 
 #if MARQUILL_SEARCH_SSE2
-// Both widths of the long-run skip stop at the same block, from every start.
-TEST(SkipPlainText, WidthsAgree) {
-    if (!marquill::sse2::has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+// Both widths of registers in the long-run skip stop at the same block, from
+// every start, for every width of unit.
+template <class Unit>
+void expect_skip_widths_agree() {
     std::mt19937 random(11);
     for (int64_t n = 64; n <= 400; n += 7) {
-        std::unique_ptr<char[]> buffer(new char[n + 1]);
-        for (int64_t k = 0; k < n; ++k) buffer[k] = static_cast<char>('a' + random() % 26);
-        buffer[n] = '\0';
+        std::vector<Unit> buffer(static_cast<size_t>(n));
+        for (Unit& unit : buffer) unit = static_cast<Unit>(random() % 3 == 0 ? 0xff00 | ('a' + random() % 26) : 'a');
         buffer[random() % n] = "[]{"[random() % 3];
         for (int64_t from = 0; from + 64 <= n; ++from) {
-            ASSERT_EQ(marquill::sse2::skip_plain_text_avx2(buffer.get(), from, n),
-                      marquill::sse2::skip_plain_text_sse2(buffer.get(), from, n))
-                << "n=" << n << " from=" << from;
+            ASSERT_EQ(marquill::sse2::skip_plain_text_avx2(buffer.data(), from, n),
+                      marquill::sse2::skip_plain_text_sse2(buffer.data(), from, n))
+                << "n=" << n << " from=" << from << " width=" << sizeof(Unit);
         }
     }
+}
+
+TEST(SkipPlainText, RegisterWidthsAgree) {
+    if (!marquill::sse2::has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    expect_skip_widths_agree<uint8_t>();
+    expect_skip_widths_agree<uint16_t>();
+    expect_skip_widths_agree<uint32_t>();
 }
 #endif
 

@@ -1,4 +1,6 @@
 // Runs the parser on a std::string and flattens its records for comparison.
+// Every parse of a line up to 64 KiB also scans it widened to 2- and 4-byte
+// units, which must find the same spans.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,9 @@
 #include <tuple>
 #include <vector>
 
+#include "parser/find_tags.hpp"
 #include "parser/parsed_text.hpp"
+#include "parser/tag_spans.hpp"
 
 struct FlatTag {
     char name;
@@ -30,12 +34,42 @@ struct Flat {
     std::vector<FlatTag> tags;
 };
 
+// A span as a tuple, to compare the scans of the widths.
+using SpanFields = std::tuple<int64_t, int64_t, int64_t, char, int8_t>;
+
+template <class Unit>
+std::vector<SpanFields> spans_of(const std::vector<Unit>& line) {
+    marquill::TagSpans spans;
+    EXPECT_TRUE(marquill::find_tags(line.data(), static_cast<int64_t>(line.size()), spans));
+    std::vector<SpanFields> fields;
+    for (const marquill::TagSpan& s : spans) fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed);
+    return fields;
+}
+
+// Each byte as a unit of its own: markup stays where it was, and bytes above
+// 0x7f become units above 0xff whose low byte is the same, which the
+// narrowing searches must not take for markup.
+template <class Unit>
+std::vector<Unit> widened(const std::string& input, Unit high) {
+    std::vector<Unit> units;
+    for (const char c : input) {
+        const auto byte = static_cast<unsigned char>(c);
+        units.push_back(byte < 0x80 ? byte : static_cast<Unit>(high | byte));
+    }
+    return units;
+}
+
 inline Flat parse(const std::string& input) {
     const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()));
     Flat flat{std::string(parsed.text, static_cast<size_t>(parsed.textSize)), {}};
     for (const marquill::Tag& tag : parsed.args) {
         flat.tags.push_back({tag.name, std::string(tag.value, static_cast<size_t>(tag.size)), tag.l, tag.r});
     }
+    if (input.size() > 65536) return flat;  // the long-run tests, whose widening would take most of their time
+    const std::vector<SpanFields> bytes = spans_of(widened<uint8_t>(input, 0));
+    EXPECT_EQ(spans_of(widened<uint16_t>(input, 0xff00)), bytes);
+    EXPECT_EQ(spans_of(widened<uint32_t>(input, 0x10f00)), bytes);
+    EXPECT_EQ(spans_of(widened<uint32_t>(input, 0xffffff00)), bytes);
     return flat;
 }
 

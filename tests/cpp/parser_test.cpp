@@ -2,11 +2,11 @@
 
 #include <cstring>
 #include <memory>
-#include <memory_resource>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "failing_allocations.hpp"
 #include "parse_helpers.hpp"
 #include "parser/parsed_text.hpp"
 
@@ -92,9 +92,10 @@ TEST(ParsedText, ReadsNothingPastTheTerminator) {
 }
 
 TEST(Substr, CopiesTheRangeWithATerminator) {
-    std::pmr::monotonic_buffer_resource memory;
-    EXPECT_STREQ(marquill::substr("abcdef", 1, 4, memory), "bcd");
-    EXPECT_STREQ(marquill::substr("abc", 2, 2, memory), "");
+    const std::unique_ptr<const char[]> middle(marquill::substr("abcdef", 1, 4));
+    const std::unique_ptr<const char[]> empty(marquill::substr("abc", 2, 2));
+    EXPECT_STREQ(middle.get(), "bcd");
+    EXPECT_STREQ(empty.get(), "");
 }
 
 TEST(Startswith, StopsAtTheFirstDifference) {
@@ -105,80 +106,37 @@ TEST(Startswith, StopsAtTheFirstDifference) {
     EXPECT_FALSE(marquill::startswith("Center]", "center]"));
 }
 
-// An upstream resource that counts what the parse takes from it and can be
-// told to fail, as the heap does when memory runs out.
-class CountingResource : public std::pmr::memory_resource {
-public:
-    explicit CountingResource(int failAt = -1) : failAt_(failAt) {}
-    int allocations = 0;
-    int live = 0;
-
-private:
-    int failAt_;
-    void* do_allocate(size_t bytes, size_t align) override {
-        if (allocations++ == failAt_) throw std::bad_alloc();
-        ++live;
-        return std::pmr::new_delete_resource()->allocate(bytes, align);
+// The spans of a line live inside TagSpans up to a point and on the heap
+// past it; lines on both sides of that point give their tags in order.
+TEST(TagSpans, KeepsEveryTagAcrossTheMoveToTheHeap) {
+    std::string input;
+    for (size_t tags = 1; tags <= 70; ++tags) {
+        input += tags % 2 == 0 ? "a{b}" : "[font x]";
+        const Flat got = parse(input);
+        ASSERT_EQ(got.tags.size(), tags);
+        EXPECT_EQ(got.tags.back().value, tags % 2 == 0 ? "b" : "x");
+        EXPECT_EQ(got.tags.back().r, static_cast<int64_t>(input.size()) - 1);
     }
-    void do_deallocate(void* p, size_t bytes, size_t align) override {
-        --live;
-        std::pmr::new_delete_resource()->deallocate(p, bytes, align);
-    }
-    bool do_is_equal(const memory_resource& other) const noexcept override { return this == &other; }
-};
-
-// Up to the size that the object's own buffer serves, the heap is not
-// touched; just past it, the parse takes more memory and gives the same
-// results; all of it is given back.
-TEST(ParsedText, ServesLinesFromItsOwnBufferAndMoreFromUpstream) {
-    int64_t largestServed = 0;
-    int64_t smallestAllocating = 0;
-    for (int64_t size = 1; size <= 3000; ++size) {
-        std::string input;
-        std::string text;
-        size_t tags = 0;
-        while (input.size() + 40 < static_cast<size_t>(size)) {
-            input += "say [center]{who} [font x]hi[nowrap] ";
-            text += "say {}{} {}hi{} ";
-            tags += 4;
-        }
-        text += std::string(static_cast<size_t>(size) - input.size(), 'z');
-        input += std::string(static_cast<size_t>(size) - input.size(), 'z');
-        CountingResource upstream;
-        {
-            const marquill::ParsedText parsed(input.c_str(), size, &upstream);
-            ASSERT_EQ(std::string(parsed.text, static_cast<size_t>(parsed.textSize)), text) << size;
-            ASSERT_EQ(parsed.args.size(), tags) << size;
-            if (tags > 0) {
-                ASSERT_STREQ(parsed.args[tags - 2].value, "x") << size;  // the last [font x]
-            }
-        }
-        ASSERT_EQ(upstream.live, 0) << size;
-        if (upstream.allocations == 0) {
-            largestServed = size;
-        } else if (smallestAllocating == 0) {
-            smallestAllocating = size;
-        }
-    }
-    // Every size up to the boundary is served; lines of dialogue, even this
-    // dense with tags, lie well within it.
-    EXPECT_EQ(smallestAllocating, largestServed + 1);
-    EXPECT_GE(largestServed, 160);
 }
 
 // Whichever allocation fails, construction throws std::bad_alloc and gives
-// back everything it took.
+// back everything it took (failing_allocations.hpp counts them).
 TEST(ParsedText, ReleasesEverythingWhenMemoryRunsOut) {
     std::string input;
-    for (int k = 0; k < 2000; ++k) input += "a[font b]{c}[left]";
-    CountingResource counting;
-    { const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()), &counting); }
-    ASSERT_GT(counting.allocations, 1);
-    for (int failAt = 0; failAt < counting.allocations; ++failAt) {
-        CountingResource failing(failAt);
-        EXPECT_THROW(marquill::ParsedText(input.c_str(), static_cast<int64_t>(input.size()), &failing),
-                     std::bad_alloc);
-        EXPECT_EQ(failing.live, 0) << failAt;
+    for (int k = 0; k < 200; ++k) input += "a[font b]{c}[left]";
+    const auto n = static_cast<int64_t>(input.size());
+    int allocations = 0;
+    {
+        const FailingAllocations counting(-1);
+        { const marquill::ParsedText parsed(input.c_str(), n); }
+        allocations = counting.made();
+        EXPECT_EQ(counting.live(), 0);
+    }
+    ASSERT_GT(allocations, 400);
+    for (int failAt = 0; failAt < allocations; failAt += failAt < 8 ? 1 : 37) {
+        const FailingAllocations failing(failAt);
+        EXPECT_THROW(marquill::ParsedText(input.c_str(), n), std::bad_alloc);
+        EXPECT_EQ(failing.live(), 0) << failAt;
     }
 }
 

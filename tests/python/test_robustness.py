@@ -146,7 +146,7 @@ EXHAUSTION = textwrap.dedent("""
 @pytest.mark.parametrize(
     "unit, count",
     [("{a}", 100 << 20),  # a hundred million tags: the tag array cannot grow
-     ("x", 1 << 30)],     # a 1 GiB line: its template cannot be allocated
+     ("x" * 1018 + "[left]", 1 << 20)],  # a 1 GiB line with a tag: its template cannot be allocated
     ids=["tag-array", "text-buffer"],
 )
 def test_memory_exhaustion_raises_memory_error(unit, count):

@@ -1,6 +1,6 @@
-// The two bit operations the searches need on a 64-bit mask: the standard
-// ones where the library has them (C++20's <bit>), the compiler's builtins
-// for GCC and Clang in C++17, and a plain loop for any other compiler.
+// The bit scan the searches need on a 64-bit mask: the standard one where
+// the library has it (C++20's <bit>), the compiler's builtin for GCC and
+// Clang in C++17, and a plain loop for any other compiler.
 #pragma once
 
 #include <cstdint>
@@ -21,18 +21,6 @@ inline int lowest_set_bit(uint64_t bits) noexcept {
     int index = 0;
     for (; (bits & 1) == 0; bits >>= 1) ++index;
     return index;
-#endif
-}
-
-inline int set_bit_count(uint64_t bits) noexcept {
-#if defined(__cpp_lib_bitops)
-    return std::popcount(bits);
-#elif defined(__GNUC__) || defined(__clang__)
-    return __builtin_popcountll(bits);
-#else
-    int count = 0;
-    for (; bits != 0; bits &= bits - 1) ++count;
-    return count;
 #endif
 }
 

@@ -5,7 +5,6 @@
 
 #include <arm_neon.h>
 
-#include <cstddef>
 #include <cstdint>
 
 #include "parser/simd/byte_classes.hpp"
@@ -19,14 +18,18 @@ struct Vectors {
     // leaves four bits for each byte, which serves as well.
     static constexpr int bitsPerByte = 4;
 
-    static Vector load(const char* p) noexcept { return vld1q_u8(reinterpret_cast<const uint8_t*>(p)); }
+    static Vector load(const uint8_t* p) noexcept { return vld1q_u8(p); }
+    // Unsigned saturating narrows: a unit above 0xff becomes 0xff, which is
+    // no markup byte.
+    static Vector load(const uint16_t* p) noexcept { return vcombine_u8(vqmovn_u16(vld1q_u16(p)), vqmovn_u16(vld1q_u16(p + 8))); }
+    static Vector load(const uint32_t* p) noexcept {
+        const uint16x8_t low = vcombine_u16(vqmovn_u32(vld1q_u32(p)), vqmovn_u32(vld1q_u32(p + 4)));
+        const uint16x8_t high = vcombine_u16(vqmovn_u32(vld1q_u32(p + 8)), vqmovn_u32(vld1q_u32(p + 12)));
+        return vcombine_u8(vqmovn_u16(low), vqmovn_u16(high));
+    }
     static Vector equal(Vector v, char c) noexcept { return vceqq_u8(v, vdupq_n_u8(static_cast<uint8_t>(c))); }
     static Vector folded_equal(Vector v, char c) noexcept { return equal(vorrq_u8(v, vdupq_n_u8(0x20)), c); }
     static Vector either(Vector a, Vector b) noexcept { return vorrq_u8(a, b); }
-
-    static Vector signed_greater(Vector v, char c) noexcept {
-        return vcgtq_s8(vreinterpretq_s8_u8(v), vdupq_n_s8(static_cast<int8_t>(c)));
-    }
 
     static uint64_t bits(Vector m) noexcept {
         return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(m), 4)), 0);
@@ -41,10 +44,8 @@ struct Vectors {
         const Vector sum = vpaddq_u8(sum01, sum23);
         return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(sum, sum)), 0);
     }
-    static Vector zero() noexcept { return vdupq_n_u8(0); }
-    static Vector minus(Vector a, Vector b) noexcept { return vsubq_u8(a, b); }
-    static size_t sum_bytes(Vector v) noexcept { return vaddlvq_u8(v); }
-    static int64_t skip_plain_text(const char* s, int64_t from, int64_t n) noexcept {
+    template <class Unit>
+    static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
         return vector_search::skip_by_64<Vectors, ByteClass::markup>(s, from, n);
     }
 };
