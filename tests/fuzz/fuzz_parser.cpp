@@ -1,7 +1,8 @@
 // libFuzzer target for the parser. Each input is copied into a heap buffer of
 // exactly its size plus the terminator, so AddressSanitizer sees a read one
 // byte past the end, and the result is checked against invariants that hold
-// for every input.
+// for every input. The same input widened to 2- and 4-byte units must scan
+// to the same spans.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +10,10 @@
 #include <memory>
 #include <string_view>
 
+#include "parser/find_tags.hpp"
 #include "parser/markup_search.hpp"
 #include "parser/parsed_text.hpp"
+#include "parser/tag_spans.hpp"
 
 namespace {
 
@@ -58,19 +61,45 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
     require(value == span.substr(opener.size(), span.size() - opener.size() - 1), "argument value");
 }
 
-// The fast searches stop where the byte-by-byte ones do, segment by segment.
-template <marquill::ByteClass wanted>
-void check_search(const char* input, int64_t n) {
+// The fast searches stop where the unit-by-unit ones do, segment by segment.
+template <marquill::ByteClass wanted, class Unit>
+void check_search(const Unit* line, int64_t n) {
     for (int64_t from = 0; from <= n;) {
-        const int64_t found = marquill::search::find<wanted>(input, from, n);
-        require(found == marquill::bytewise::find<wanted>(input, from, n), "fast search agrees");
+        const int64_t found = marquill::search::find<wanted>(line, from, n);
+        require(found == marquill::bytewise::find<wanted>(line, from, n), "fast search agrees");
         from = found + 1;
     }
-    require(marquill::search::count<wanted>(input, n) == marquill::bytewise::count<wanted>(input, n),
-            "fast count agrees");
     for (int64_t from = 0; from + 64 <= n; from += 13) {
-        require(marquill::search::bits64<wanted>(input + from) == marquill::bytewise::bits64<wanted>(input + from),
+        require(marquill::search::bits64<wanted>(line + from) == marquill::bytewise::bits64<wanted>(line + from),
                 "fast bit mask agrees");
+    }
+}
+
+template <class Unit>
+void check_searches(const Unit* line, int64_t n) {
+    check_search<marquill::ByteClass::markup>(line, n);
+    check_search<marquill::ByteClass::brace>(line, n);
+    check_search<marquill::ByteClass::closeBrace>(line, n);
+}
+
+// The input widened to wider units, each in an exact-size heap buffer:
+// ASCII bytes keep their value, the others become units above 0xff whose low
+// byte they keep (so that truncating them would make markup), and the spans
+// must be those of the byte scan.
+template <class Unit>
+void check_wider_scan(const uint8_t* data, int64_t n, Unit high, const marquill::ParsedText& parsed) {
+    std::unique_ptr<Unit[]> line(new Unit[static_cast<size_t>(n)]);
+    for (int64_t k = 0; k < n; ++k) line[k] = data[k] < 0x80 ? data[k] : static_cast<Unit>(high | data[k]);
+    check_searches(line.get(), n);
+    marquill::TagSpans spans;
+    require(marquill::find_tags(line.get(), n, spans), "wide scan has memory");
+    require(spans.size() == parsed.args.size(), "wide scan finds as many tags");
+    for (size_t k = 0; k < spans.size(); ++k) {
+        const marquill::TagSpan& span = spans[k];
+        const marquill::Tag& tag = parsed.args[k];
+        require(span.l == tag.l && span.r == tag.r && span.kind == tag.name, "wide scan finds the same span");
+        require((span.fixed >= 0) == !tag.dynamic, "wide scan finds the same value");
+        require(span.fixed >= 0 || span.r - span.valueL == tag.size, "wide scan's value has the same length");
     }
 }
 
@@ -82,12 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     exact[size] = '\0';
     const std::string_view input(exact.get(), size);
     const auto n = static_cast<int64_t>(size);
-    check_search<marquill::ByteClass::markup>(exact.get(), n);
-    check_search<marquill::ByteClass::brace>(exact.get(), n);
-    check_search<marquill::ByteClass::closeBrace>(exact.get(), n);
-    check_search<marquill::ByteClass::opener>(exact.get(), n);
-    check_search<marquill::ByteClass::closer>(exact.get(), n);
-    check_search<marquill::ByteClass::codePointStart>(exact.get(), n);
+    check_searches(reinterpret_cast<const uint8_t*>(exact.get()), n);
 
     const marquill::ParsedText parsed(exact.get(), n);
 
@@ -107,5 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         prev = tag.r + 1;
     }
     require(text.substr(at) == input.substr(static_cast<size_t>(prev)), "the rest copied");
+
+    check_wider_scan<uint16_t>(data, n, 0xff00, parsed);
+    check_wider_scan<uint32_t>(data, n, 0x10f00, parsed);
+    check_wider_scan<uint32_t>(data, n, 0xffffff00, parsed);
     return 0;
 }
