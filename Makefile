@@ -20,7 +20,7 @@ demo: system-deps
 	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
 	  $$venv/bin/python examples/demo.py
 
-test: test-cpp test-portable test-aarch64 test-windows fuzz test-python test-wheel sanitize
+test: test-cpp test-portable test-aarch64 test-windows test-libcxx fuzz test-python test-wheel sanitize
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
@@ -46,6 +46,13 @@ test-aarch64: system-deps
 
 test-windows: system-deps
 	scripts/test-cross.sh x86_64-w64-mingw32
+
+# The core, its tests and the module built with clang and LLVM's libc++ 14,
+# the oldest C++ runtime the sources are written for; the Python suite runs
+# against that module.
+.PHONY: test-libcxx
+test-libcxx: system-deps
+	scripts/test-libcxx.sh
 
 test-python: system-deps
 	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done

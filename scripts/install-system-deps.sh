@@ -15,6 +15,8 @@ packages=(
     g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64 wine64 googletest
     # libFuzzer and the sanitizer runtimes
     clang libclang-rt-dev
+    # the build with LLVM's libc++ 14
+    libc++-dev libc++abi-dev
 )
 
 missing=()

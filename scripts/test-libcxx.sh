@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the parser core, its C++ unit tests and the module with clang and
+# LLVM's libc++ (Debian's libc++-dev, version 14), the oldest C++ runtime the
+# sources are written for, then runs the C++ tests and the Python suite on
+# CPython 3.14 against that module. A library feature the runtime lacks
+# fails the build here.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/libcxx
+site=$build/site
+flags="-stdlib=libc++"
+
+echo "== parser core and C++ unit tests with clang++ and libc++"
+cmake -S "$root" -B "$build/cpp" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARQUILL_BUILD_MODULE=OFF -DBUILD_TESTING=ON \
+    -DMARQUILL_GTEST_FROM_SOURCE=ON -DMARQUILL_WERROR=ON >/dev/null
+cmake --build "$build/cpp" -j2
+ctest --test-dir "$build/cpp" --output-on-failure
+
+echo "== the module with clang++ and libc++, and the Python tests on 3.14"
+venv=$("$root/scripts/bootstrap.sh" 3.14)
+rm -rf "$site"
+"$venv/bin/python" -m pip install -q --no-build-isolation --target "$site" \
+    -C build-dir="$build/module" -C cmake.define.CMAKE_CXX_COMPILER=clang++ \
+    -C cmake.define.CMAKE_CXX_FLAGS="$flags" -C cmake.define.MARQUILL_WERROR=ON "$root"
+module=$(echo "$site"/marquill_parsing*.so)
+ldd "$module" | grep -q 'libc++' || { echo "test-libcxx: $module does not link libc++" >&2; exit 1; }
+PYTHONPATH="$site" "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python" "$@"
