@@ -40,9 +40,9 @@ int kind_index(char kind) noexcept {
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
-// The class of the widest character among `units`, joined to `widest` (0 at
-// first): the OR of all units has a bit at or above a kind's limit exactly
-// when one unit has. Stops once nothing wider can come.
+// The OR of `widest` and every unit: it has a bit at or above a kind's limit
+// exactly when one unit has. Stops once it reaches the units' own limit, as
+// nothing wider can come.
 template <class Unit>
 Py_UCS4 widen(const Unit* units, int64_t count, Py_UCS4 widest) noexcept {
     constexpr Py_UCS4 top = sizeof(Unit) == 1 ? 0x80 : sizeof(Unit) == 2 ? 0x100 : 0x10000;
@@ -50,7 +50,7 @@ Py_UCS4 widen(const Unit* units, int64_t count, Py_UCS4 widest) noexcept {
     for (; k + 16 <= count && widest < top; k += 16) {
         for (int j = 0; j < 16; ++j) widest |= units[k + j];
     }
-    for (; k < count; ++k) widest |= units[k];
+    for (; k < count && widest < top; ++k) widest |= units[k];
     return widest;
 }
 
@@ -68,6 +68,24 @@ void copy_units(const From* from, int64_t count, To* to) noexcept {
     } else {
         for (int64_t k = 0; k < count; ++k) to[k] = static_cast<To>(from[k]);
     }
+}
+
+// A new str of `size` characters, written by `fill` at its kind: no kind
+// wider than the line's units, since its characters come from them.
+template <class Unit, class Fill>
+PyObject* new_str(int64_t size, Py_UCS4 maxchar, Fill fill) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), maxchar);
+    if (str == nullptr) return nullptr;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND: fill(PyUnicode_1BYTE_DATA(str)); break;
+        case PyUnicode_2BYTE_KIND:
+            if constexpr (sizeof(Unit) >= 2) fill(PyUnicode_2BYTE_DATA(str));
+            break;
+        default:
+            if constexpr (sizeof(Unit) == 4) fill(PyUnicode_4BYTE_DATA(str));
+            break;
+    }
+    return str;
 }
 
 // Spans stand in line order inside the line; the copies below rely on it.
@@ -109,29 +127,15 @@ PyObject* template_text(const Unit* line, int64_t n, const TagSpans& spans, bool
     }
     if (!ascii) widest = widen(line + from, n - from, widest);
 
-    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(size), maxchar_of(widest));
-    if (text == nullptr) return nullptr;
-    switch (PyUnicode_KIND(text)) {
-        case PyUnicode_1BYTE_KIND: fill_template(line, n, spans, PyUnicode_1BYTE_DATA(text)); break;
-        case PyUnicode_2BYTE_KIND:
-            if constexpr (sizeof(Unit) >= 2) fill_template(line, n, spans, PyUnicode_2BYTE_DATA(text));
-            break;
-        default:
-            if constexpr (sizeof(Unit) == 4) fill_template(line, n, spans, PyUnicode_4BYTE_DATA(text));
-            break;
-    }
-    return text;
+    return new_str<Unit>(size, maxchar_of(widest), [&](auto* out) { fill_template(line, n, spans, out); });
 }
 
 // A new str of the units [start, end), at the width of its widest character.
 template <class Unit>
 PyObject* str_from_units(const Unit* line, int64_t start, int64_t end, bool ascii) {
-    const auto size = static_cast<Py_ssize_t>(end - start);
-    if (!ascii) return PyUnicode_FromKindAndData(sizeof(Unit), line + start, size);
-    PyObject* str = PyUnicode_New(size, 0x7f);
-    if (str == nullptr) return nullptr;
-    std::memcpy(PyUnicode_1BYTE_DATA(str), line + start, static_cast<size_t>(size));
-    return str;
+    const int64_t size = end - start;
+    const Py_UCS4 maxchar = ascii ? 0x7f : maxchar_of(widen(line + start, size, 0));
+    return new_str<Unit>(size, maxchar, [&](auto* out) { copy_units(line + start, size, out); });
 }
 
 // The (kind, value) pair of a tag.
@@ -211,9 +215,9 @@ PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* unit
 // interpreter refuses to encode it. Only the 2- and 4-byte kinds can hold one.
 template <class Unit>
 bool holds_surrogate(const Unit* units, int64_t n) noexcept {
-    bool found = false;
-    for (int64_t k = 0; k < n; ++k) found |= static_cast<Unit>(units[k] - 0xd800) < 0x800;
-    return found;
+    Unit found = 0;  // a plain OR over the whole line, which compilers vectorise
+    for (int64_t k = 0; k < n; ++k) found |= static_cast<Unit>(units[k] - 0xd800) < 0x800 ? 1 : 0;
+    return found != 0;
 }
 
 // Sets the interpreter's own UnicodeEncodeError for the line.

@@ -27,9 +27,7 @@ inline constexpr Keyword keywords[] = {
 };
 
 // For each ASCII character, the rows whose match begins with it, in table
-// order, -1 after the last. At most two rows share a first character, so the
-// unit after a '[' leaves at most two rows to compare; any other unit there,
-// as in a run of '[', settles the bracket at once.
+// order, -1 after the last. At most two rows share a first character.
 using Candidates = std::array<int8_t, 2>;
 inline constexpr std::array<Candidates, 128> candidatesByFirstChar = [] {
     std::array<Candidates, 128> table{};
@@ -42,26 +40,56 @@ inline constexpr std::array<Candidates, 128> candidatesByFirstChar = [] {
     return table;
 }();
 
-template <class Unit>
-bool starts_with(const Unit* units, std::string_view ascii) noexcept {
-    for (size_t k = 0; k < ascii.size(); ++k) {
-        if (units[k] != static_cast<Unit>(ascii[k])) return false;
+// Whether the `room` units after a '[' begin with the match of `row`, whose
+// first character is known to be there. The match's length is a constant,
+// so the comparison unrolls.
+template <int row, class Unit>
+bool matches(const Unit* afterBracket, int64_t room) noexcept {
+    constexpr std::string_view match = keywords[row].match;
+    if (room < static_cast<int64_t>(match.size())) return false;
+    for (size_t k = 1; k < match.size(); ++k) {
+        if (afterBracket[k] != static_cast<Unit>(match[k])) return false;
     }
     return true;
 }
 
-// The row whose match the `room` units after a '[' begin with, or null.
-template <class Unit>
-const Keyword* match_keyword(const Unit* afterBracket, int64_t room) noexcept {
-    if (room == 0 || afterBracket[0] >= 128) return nullptr;
-    for (const int8_t row : candidatesByFirstChar[afterBracket[0]]) {
-        if (row < 0) return nullptr;
-        const std::string_view match = keywords[row].match;
-        if (room >= static_cast<int64_t>(match.size()) && starts_with(afterBracket + 1, match.substr(1))) {
-            return &keywords[row];
-        }
+template <char first, class Unit>
+const Keyword* match_rows(const Unit* afterBracket, int64_t room) noexcept {
+    constexpr Candidates rows = candidatesByFirstChar[first];
+    static_assert(rows[0] >= 0, "no keyword begins with this character");
+    if (matches<rows[0]>(afterBracket, room)) return &keywords[rows[0]];
+    if constexpr (rows[1] >= 0) {
+        if (matches<rows[1]>(afterBracket, room)) return &keywords[rows[1]];
     }
     return nullptr;
+}
+
+// The first characters of the keywords, which the switch below lists.
+inline constexpr std::string_view firstChars = "acflnprs";
+static_assert([] {
+    for (const Keyword& keyword : keywords) {
+        if (firstChars.find(keyword.match[0]) == std::string_view::npos) return false;
+    }
+    return true;
+}());
+
+// The row whose match the `room` units after a '[' begin with, or null. The
+// unit after the '[' leaves at most two rows to compare; any other unit
+// there, as in a run of '[', settles the bracket at once.
+template <class Unit>
+const Keyword* match_keyword(const Unit* afterBracket, int64_t room) noexcept {
+    if (room == 0) return nullptr;
+    switch (afterBracket[0]) {
+        case 'a': return match_rows<'a'>(afterBracket, room);
+        case 'c': return match_rows<'c'>(afterBracket, room);
+        case 'f': return match_rows<'f'>(afterBracket, room);
+        case 'l': return match_rows<'l'>(afterBracket, room);
+        case 'n': return match_rows<'n'>(afterBracket, room);
+        case 'p': return match_rows<'p'>(afterBracket, room);
+        case 'r': return match_rows<'r'>(afterBracket, room);
+        case 's': return match_rows<'s'>(afterBracket, room);
+        default: return nullptr;
+    }
 }
 
 }  // namespace bracket_tags
