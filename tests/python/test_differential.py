@@ -122,8 +122,8 @@ def widened(line, char):
     return _testcapi.unicode_copycharacters(char * len(line), 0, line, 0, len(line))[0]
 
 
-# The forms a line is handed over in; a widened 1-byte str holds only ASCII
-# characters without being flagged ASCII.
+# The forms a line is handed over in. An ASCII line widened to one byte a
+# character is a str that is not flagged ASCII.
 FORMS = {"str": str, "subclass": Line}
 if _testcapi:
     FORMS.update({f"stored as wide as U+{ord(char):04X}": functools.partial(widened, char=char)
