@@ -1,30 +1,38 @@
 """parse_str beside the regex equivalent, the reference model and the object
 floor, under pyperf, on the workloads that bench/corpus.py wrote.
 
-    python bench/bench_python.py --workloads DIR --floor-dir DIR -o OUT.json [pyperf options]
+    python bench/bench_python.py --workloads DIR --floor-dir DIR -o OUT.json \
+        [--checks-out CHECKS.json] [pyperf options]
 
 On a workload of lines one value is a pass over all its lines, each line
 handed to the implementation on its own (the floor with the line's tag
 count, counted before any timing); every other workload is one call on one
 str. On the dialogue lines and the ASCII lines every pass sees the same str
-objects, so from the second pass on a non-ASCII line's UTF-8 is cached inside
-its str. The CJK lines are parsed once each on a fresh str every pass: the
-copies are made before the pass's clock starts, so no pass profits from UTF-8
-that an earlier call left in a str (bench/callgrind.py counts that case in
+objects, so whatever a call leaves cached in a str (the UTF-8 of a non-ASCII
+line, if parse_str asks for it) serves the passes after it. The CJK, Latin-1
+and emoji lines are parsed once each on a fresh str every pass: the copies
+are made before the pass's clock starts, so no pass profits from what an
+earlier call left in a str (bench/callgrind.py counts that case in
 instructions).
 
 Timed: parse_str and the floor everywhere; the regex equivalent on every
 workload but the adversarial shapes, where it disagrees or goes quadratic;
 the model on the dialogue lines, the markup-free text and the joined corpus
-only, since it takes seconds a call on the adversarial shapes. Before any
-timing the master process checks that the regex equivalent and the model
-return exactly what parse_str returns on every workload of lines and every
-typical one, that the model does on the adversarial shapes too, that the
-floor builds a str equal to the text and one pair per tag parse_str finds,
-and that the fresh copies are new objects that hold no UTF-8.
+only, since it takes seconds a call on the adversarial shapes; and
+text.find("\0") on the markup-free text, a scan of the same str for one
+character that is not there. Before any timing the master process checks
+that the regex equivalent and the model return exactly what parse_str
+returns on every workload of lines and every typical one, that the model
+does on the adversarial shapes too, that the floor builds a str equal to the
+text and one pair per tag parse_str finds, that the Latin-1 and emoji lines
+are strs of the width their name says, and that the fresh copies are new
+objects that hold no UTF-8. It also records, for every width of str, on how
+many fresh strs parse_str changed sys.getsizeof (a cache left behind), and
+writes it to --checks-out.
 """
 
 import functools
+import json
 import operator
 import sys
 import time
@@ -34,6 +42,7 @@ import pyperf
 
 import corpus
 import regex_equivalent
+from callgrind import cache_utf8
 from marquill_parsing import parse_str
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
@@ -42,9 +51,12 @@ import reference_model  # noqa: E402  (found through the path above)
 LINES = "short_lines"
 ASCII_LINES = "ascii_lines"
 CJK_LINES = "cjk_lines"
-LINE_WORKLOADS = (LINES, ASCII_LINES, CJK_LINES)
-FRESH = (CJK_LINES,)  # parsed on new str objects every pass
-TYPICAL = ("markup_free_1mib", "joined_corpus")
+LATIN1_LINES = "latin1_lines"
+EMOJI_LINES = "emoji_lines"
+LINE_WORKLOADS = (LINES, ASCII_LINES, CJK_LINES, LATIN1_LINES, EMOJI_LINES)
+FRESH = (CJK_LINES, LATIN1_LINES, EMOJI_LINES)  # parsed on new str objects every pass
+MARKUP_FREE = "markup_free_1mib"
+TYPICAL = (MARKUP_FREE, "joined_corpus")
 ADVERSARIAL = tuple(corpus.adversarial_shapes())
 
 
@@ -57,7 +69,7 @@ def timed_parsers(workload: str) -> tuple[str, ...]:
     """Which of parsers() are timed on `workload`; the floor is timed on all."""
     if workload in ADVERSARIAL:
         return ("module",)
-    if workload in (ASCII_LINES, CJK_LINES):
+    if workload in (ASCII_LINES, *FRESH):
         return ("module", "regex")
     return ("module", "regex", "model")
 
@@ -73,6 +85,12 @@ def fresh_copy(line: str) -> str:
     one str gives back the same object; this slice is shorter than the
     concatenation it cuts, so it cannot)."""
     return (line + " ")[:-1]
+
+
+def find_nul(text: str) -> int:
+    """A scan of the whole str for a character it does not hold: the
+    interpreter's own pass over a str's characters, at memchr's speed."""
+    return text.find("\0")
 
 
 def fresh_pairs(pairs: tuple[tuple[str, int], ...]) -> list[tuple[str, int]]:
@@ -162,13 +180,47 @@ def time_single_floor(loops: int, build, workloads: Workloads, name: str) -> flo
 
 
 def check_fresh_copies(workloads: Workloads, name: str) -> None:
-    """A fresh copy must be a new, equal str without the UTF-8 that parsing
-    the original caches in it (which sys.getsizeof counts)."""
-    for line, _ in workloads.line_pairs(name):
+    """A fresh copy must be a new, equal str without the UTF-8 cached in the
+    original (which sys.getsizeof counts)."""
+    lines = [line for line, _ in workloads.line_pairs(name)]
+    cache_utf8(lines)
+    for line in lines:
         copy = fresh_copy(line)
-        parse_str(line)
         if copy is line or copy != line or (not line.isascii() and sys.getsizeof(copy) >= sys.getsizeof(line)):
             sys.exit(f"bench: a fresh copy of a line of {name} is not a new str without UTF-8")
+
+
+WIDTHS = ("ASCII", "Latin-1", "BMP", "astral")
+
+
+def str_width(text: str) -> str:
+    """Which of WIDTHS a str's widest character needs."""
+    widest = max(text, default="\0")
+    return WIDTHS[(widest > "\x7f") + (widest > "\xff") + (widest > "\uffff")]
+
+
+def check_widths(workloads: Workloads) -> None:
+    """The Latin-1 lines must be strs of one byte a character but not ASCII,
+    the emoji lines strs of four."""
+    for name, width in ((LATIN1_LINES, "Latin-1"), (EMOJI_LINES, "astral")):
+        if any(str_width(line) != width for line, _ in workloads.line_pairs(name)):
+            sys.exit(f"bench: a line of {name} is not a {width} str")
+
+
+def getsizeof_changes(workloads: Workloads) -> dict[str, dict[str, int]]:
+    """For every width of str: how many fresh strs were parsed, and after how
+    many of those sys.getsizeof(str) had changed."""
+    counts = {width: {"strs": 0, "changed": 0} for width in WIDTHS}
+    texts = [line for name in LINE_WORKLOADS for line, _ in workloads.line_pairs(name)]
+    for text in texts + [workloads.text(name) for name in TYPICAL]:
+        copy = fresh_copy(text)
+        size = sys.getsizeof(copy)
+        parse_str(copy)
+        counts[str_width(copy)]["strs"] += 1
+        counts[str_width(copy)]["changed"] += sys.getsizeof(copy) != size
+    if not all(count["strs"] for count in counts.values()):
+        sys.exit(f"bench: the workloads lack a width of str: {counts}")
+    return counts
 
 
 def check_agreement(workloads: Workloads, build) -> None:
@@ -186,6 +238,9 @@ def check_agreement(workloads: Workloads, build) -> None:
             built_text, pairs = build(text, len(tags))
             if built_text != text or len(pairs) != len(tags):
                 sys.exit(f"bench: the floor builds the wrong objects on {workload}")
+    if find_nul(workloads.text(MARKUP_FREE)) != -1:
+        sys.exit(f"bench: {MARKUP_FREE} holds a NUL, so find does not scan all of it")
+    check_widths(workloads)
     for name in FRESH:
         check_fresh_copies(workloads, name)
     print("bench: the regex, the model and the floor agree with parse_str; the fresh copies are new strs",
@@ -215,6 +270,7 @@ def register(runner: pyperf.Runner, workloads: Workloads, build) -> None:
         for name in timed_parsers(workload):
             runner.bench_time_func(f"{workload}/{name}", time_single, parsers()[name], workloads, workload)
         runner.bench_time_func(f"{workload}/floor", time_single_floor, build, workloads, workload)
+    runner.bench_time_func(f"{MARKUP_FREE}/find", time_single, find_nul, workloads, MARKUP_FREE)
 
 
 def main() -> None:
@@ -223,10 +279,13 @@ def main() -> None:
     runner.argparser.add_argument("--floor-dir", required=True, help="directory holding _object_floor")
     runner.argparser.add_argument("--skip-check", action="store_true",
                                   help="time without checking agreement first (a run before checked it)")
+    runner.argparser.add_argument("--checks-out", help="where to write what the checks found (JSON)")
     args = runner.parse_args()
     workloads, build = Workloads(args.workloads), load_floor(args.floor_dir)
     if not args.worker and not args.skip_check:
         check_agreement(workloads, build)
+        if args.checks_out:
+            Path(args.checks_out).write_text(json.dumps({"getsizeof_changed": getsizeof_changes(workloads)}, indent=1))
     register(runner, workloads, build)
 
 

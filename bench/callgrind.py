@@ -3,8 +3,8 @@ times on a shared machine move by a third between runs.
 
     python bench/callgrind.py --workloads DIR --floor-dir DIR [--out JSON]
 
-For each workload of lines (the dialogue lines, the ASCII lines, the CJK
-lines) it runs this same file under valgrind three times, each time counting
+For each workload of lines (the dialogue lines, the ASCII lines, the CJK,
+Latin-1 and emoji lines) it runs this same file under valgrind three times, each time counting
 only what runs inside one function, called once per line:
 
 - core: the parser core alone, one ParsedText built and destroyed per line,
@@ -17,8 +17,8 @@ only what runs inside one function, called once per line:
 Freeing the returned objects happens after the call and is counted in none.
 As in bench/bench_python.py, the dialogue and ASCII lines are parsed with
 their UTF-8 already cached in the str (as from the second pass of a loop over
-the same lines on), the CJK lines on strs that never had their UTF-8 asked
-for. Prints a markdown table and, with --out, writes the counts as JSON
+the same lines on, when parse_str asks for it), the CJK, Latin-1 and emoji
+lines on strs that never had their UTF-8 asked for. Prints a markdown table and, with --out, writes the counts as JSON
 (bench/report.py shows them with the other tables).
 
 The counted functions are named in FUNCTIONS below, the one place to change
@@ -46,8 +46,9 @@ FUNCTIONS = {
     "parse_str": ("module", "(anonymous namespace)::parse_str(*"),
     "floor": ("floor", "object_floor_build"),
 }
-WORKLOADS = {"short_lines": "dialogue lines", "ascii_lines": "ASCII dialogue lines", "cjk_lines": "CJK lines"}
-FRESH = ("cjk_lines",)  # parsed on strs whose UTF-8 was never asked for
+WORKLOADS = {"short_lines": "dialogue lines", "ascii_lines": "ASCII dialogue lines", "cjk_lines": "CJK lines",
+             "latin1_lines": "Latin-1 lines", "emoji_lines": "emoji lines"}
+FRESH = ("cjk_lines", "latin1_lines", "emoji_lines")  # parsed on strs whose UTF-8 was never asked for
 
 
 def fresh_copy(line: str) -> str:

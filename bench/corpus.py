@@ -5,6 +5,12 @@
 - ASCII lines: those of the short lines that are ASCII, about three in four;
 - CJK lines: 20,000 lines of Chinese dialogue, mostly CJK characters, with
   the same byte lengths and the same mix of tags as the short lines;
+- Latin-1 lines: 20,000 lines of French and Norwegian dialogue, each with
+  some accented letters and none beyond U+00FF (a str of one byte a
+  character that is not ASCII), the same byte lengths and mix of tags;
+- emoji lines: 20,000 lines of the English dialogue with a few emoji among
+  the words, each line holding at least one (a str of four bytes a
+  character);
 - markup-free text: ASCII prose with no bracket or brace, 1 MiB;
 - the joined corpus: the short lines joined by newlines into one str;
 - adversarial shapes: one short unit repeated to 2 and 4 MiB.
@@ -21,6 +27,8 @@ from pathlib import Path
 
 SEED = 20_000
 CJK_SEED = SEED + 2
+LATIN1_SEED = SEED + 3
+EMOJI_SEED = SEED + 4
 LINE_COUNT = 20_000
 MIN_LINE_BYTES, MAX_LINE_BYTES = 40, 120
 MIB = 1 << 20
@@ -49,6 +57,25 @@ CJK_WORDS = (
 CJK_PUNCTUATION = ("，", "。", "！", "？", "……", "——")
 CJK_OTHER_WORDS = ("OK", "3", "42", "café", "😀", "[sic]", "(笑)")
 
+# French and Norwegian dialogue: every character up to U+00FF (no œ, no
+# typographic dashes or quotes), so that each line is a str of one byte a
+# character
+FRENCH_SPEAKERS = ("Amélie", "Hélène", "Jérôme", "Françoise", "Capitaine", "Gardien")
+FRENCH_WORDS = (
+    "le phare est éteint depuis des jours et personne n'est venu au port nous partons à l'aube "
+    "avec ou sans toi apporte la carte dis-moi ce que tu as vu hier soir parle plus bas la marée "
+    "tourne écoute mon vieil ami il est déjà tard là-bas près de la forêt où le garçon a vu la "
+    "fenêtre du château ça ira bientôt très été"
+).split()
+NORWEGIAN_SPEAKERS = ("Søren", "Bjørn", "Åse", "Øystein", "Kaptein", "Vekter")
+NORWEGIAN_WORDS = (
+    "fyret har vært mørkt i flere dager og ingen kom til havna vi seiler ved daggry med eller "
+    "uten deg ta med kartet fortell meg hva du så i går kveld snakk lavere tidevannet snur hør "
+    "her gamle venn det er sent på båten sjøen også nå kjære søster lære"
+).split()
+LATIN1_FONTS = ("serif", "mono", "Noto Sans", "Fraktur Æøå", "big")
+EMOJI = ("😀", "😂", "😢", "😮", "👍", "🙏", "🎉", "🔥", "🌊", "🚢", "💡", "🗝")
+
 # name -> the unit that is repeated
 ADVERSARIAL_UNITS = {
     "open_braces": "{",
@@ -63,7 +90,7 @@ ADVERSARIAL_UNITS = {
 ADVERSARIAL_SIZES = {"2mib": 2 * MIB, "4mib": 4 * MIB}
 
 
-def random_tag(rng: random.Random) -> str:
+def random_tag(rng: random.Random, fonts: tuple[str, ...] = FONTS) -> str:
     """One tag of a random kind, as markup."""
     kind = rng.randrange(5)
     if kind == 0:
@@ -73,7 +100,7 @@ def random_tag(rng: random.Random) -> str:
     if kind == 2:
         return f"[style {rng.choice(STYLES)}]"
     if kind == 3:
-        return f"[font {rng.choice(FONTS)}]"
+        return f"[font {rng.choice(fonts)}]"
     return "{" + rng.choice(RAW_NAMES) + "}"
 
 
@@ -87,7 +114,7 @@ def random_word(rng: random.Random) -> str:
     return rng.choice(WORDS)
 
 
-def candidate_line(rng: random.Random, speakers, colon: str, word, space: str) -> str:
+def candidate_line(rng: random.Random, speakers, colon: str, word, space: str, tag=random_tag) -> str:
     """A speaker, words up to a random length, and 0 to 4 tags between words."""
     target = rng.randrange(MIN_LINE_BYTES, MAX_LINE_BYTES + 1)
     tag_count = rng.choices(range(len(TAG_COUNT_WEIGHTS)), TAG_COUNT_WEIGHTS)[0]
@@ -95,18 +122,18 @@ def candidate_line(rng: random.Random, speakers, colon: str, word, space: str) -
     while len(space.join(tokens).encode()) < target:
         tokens.append(word(rng))
     for _ in range(tag_count):
-        tokens.insert(rng.randrange(len(tokens) + 1), random_tag(rng))
+        tokens.insert(rng.randrange(len(tokens) + 1), tag(rng))
     return space.join(tokens)
 
 
-def lines_of(seed: int, *words) -> list[str]:
-    """LINE_COUNT lines from candidate_line(rng, *words), each MIN_LINE_BYTES
-    to MAX_LINE_BYTES bytes."""
+def lines_of(seed: int, *words, tag=random_tag, keep=lambda line: True, count: int = LINE_COUNT) -> list[str]:
+    """`count` lines from candidate_line(rng, *words, tag), each
+    MIN_LINE_BYTES to MAX_LINE_BYTES bytes, that `keep` accepts."""
     rng = random.Random(seed)
     lines = []
-    while len(lines) < LINE_COUNT:
-        line = candidate_line(rng, *words)
-        if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES:
+    while len(lines) < count:
+        line = candidate_line(rng, *words, tag)
+        if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES and keep(line):
             lines.append(line)
     return lines
 
@@ -137,9 +164,40 @@ def cjk_lines() -> list[str]:
     return lines_of(CJK_SEED, CJK_SPEAKERS, "：", random_cjk_word, "")
 
 
+def latin1_word(words: tuple[str, ...]):
+    """Words of one language, rarely a plain bracket."""
+    def word(rng: random.Random) -> str:
+        return rng.choice(PLAIN_BRACKETS) if rng.random() < 0.01 else rng.choice(words)
+
+    return word
+
+
+def latin1_lines() -> list[str]:
+    """French and Norwegian lines, one of each in turn, each with at least
+    one character beyond ASCII."""
+    def lines_in(seed: int, speakers, words) -> list[str]:
+        return lines_of(seed, speakers, ":", latin1_word(words), " ", tag=lambda rng: random_tag(rng, LATIN1_FONTS),
+                        keep=lambda line: not line.isascii(), count=LINE_COUNT // 2)
+
+    french = lines_in(LATIN1_SEED, FRENCH_SPEAKERS, FRENCH_WORDS)
+    norwegian = lines_in(LATIN1_SEED + 1, NORWEGIAN_SPEAKERS, NORWEGIAN_WORDS)
+    return [line for pair in zip(french, norwegian) for line in pair]
+
+
+def emoji_word(rng: random.Random) -> str:
+    """A word of the English dialogue, or now and then an emoji."""
+    return rng.choice(EMOJI) if rng.random() < 0.08 else random_word(rng)
+
+
+def emoji_lines() -> list[str]:
+    """The English dialogue with a few emoji, at least one a line."""
+    return lines_of(EMOJI_SEED, SPEAKERS, ":", emoji_word, " ", keep=lambda line: max(line) > "\uffff")
+
+
 def line_inputs() -> dict[str, list[str]]:
     """The workloads that are many lines, each parsed on its own, by name."""
-    return {"short_lines": short_lines(), "ascii_lines": ascii_lines(), "cjk_lines": cjk_lines()}
+    return {"short_lines": short_lines(), "ascii_lines": ascii_lines(), "cjk_lines": cjk_lines(),
+            "latin1_lines": latin1_lines(), "emoji_lines": emoji_lines()}
 
 
 def joined_corpus() -> str:

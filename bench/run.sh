@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmarks end to end: writes the workloads, then the stages
 #   cpp        the parser core beside memcpy (Google Benchmark)
-#   python     parse_str beside the regex, the model and the object floor (pyperf)
+#   python     parse_str beside the regex, the model, the object floor and
+#              str.find (pyperf); whether parse_str changes a str's size
 #   callgrind  instructions per line of the core, of parse_str and of the floor
 #   threads    parse_str in 1 thread against 2 on the free-threaded 3.14t
 #   plot       throughput against input size, bench/throughput.png
@@ -112,9 +113,9 @@ fi
 
 if wants python; then
     log "Python: parse_str, the regex equivalent, the reference model and the object floor (pyperf)"
-    rm -f "$results/python.json"
+    rm -f "$results/python.json" "$results/checks.json"
     for ((sweep = 1; sweep <= sweeps; sweep++)); do
-        check=()
+        check=(--checks-out "$results/checks.json")
         [ "$sweep" -eq 1 ] || check=(--skip-check)  # the first sweep checked the same code
         # shellcheck disable=SC2086
         "$python" "$root/bench/bench_python.py" --workloads "$workloads" --floor-dir "$build" \

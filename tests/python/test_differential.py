@@ -1,7 +1,9 @@
 """parse_str against the pure-Python model, on inputs biased towards markup."""
 
+import functools
 import json
 import os
+import sys
 from pathlib import Path
 
 import pytest
@@ -31,13 +33,57 @@ run = st.builds(lambda f, k: f * k, st.sampled_from(["{", "[", "]", "}", "[pixel
                 st.integers(1, 64))
 lines = st.lists(fragment | run, max_size=40).map("".join)
 
+# Characters of each width a str stores, with the ends of each width and of
+# UTF-8's sequence lengths (U+07FF, U+0800; U+FFFF, U+10000).
+WIDTHS = {
+    "ascii": "az \0~",
+    "latin-1": "\x80\xa0éøÿ",
+    "bmp": "\u0100\u07ff\u0800中文\u2014\ud7ff\ue000\uffff",
+    "astral": "\U00010000😀\U0010ffff",
+}
+MARKUP = st.sampled_from([piece for piece in FRAGMENTS if piece.isascii()])
+TEXT = {width: st.text(alphabet=WIDTHS["ascii"] + chars, max_size=6) for width, chars in WIDTHS.items()}
+
+
+def tags_holding(value):
+    """Markup whose values are drawn from `value`, mostly closed."""
+    return st.one_of(
+        st.sampled_from(["[center]", "[nowrap]", "[noautowrap]"]),
+        st.builds("[{}{}]".format, st.sampled_from(["pixel ", "style ", "font "]), value),
+        st.builds("{{{}}}".format, value),
+        st.builds("[{}{}".format, st.sampled_from(["pixel ", "font "]), value),
+    )
+
+
+TAGS = {width: tags_holding(text) for width, text in TEXT.items()}
+
+
+def lines_with(inside, outside):
+    """Lines whose tags hold characters of the width `inside` and whose
+    plain text those of `outside`: wide characters only in tags, only out of
+    them, or both, at the same width or at different ones."""
+    return st.lists(TEXT[outside] | TAGS[inside] | MARKUP, max_size=12).map("".join)
+
+
+# every pair of widths, made once: building strategies while drawing is slow
+lines_of_every_width = st.one_of([lines_with(inside, outside) for inside in WIDTHS for outside in WIDTHS])
+
 REGRESSIONS = Path(__file__).with_name("differential_regressions.json")
+
+
+def assert_canonical(strs):
+    """str.__eq__ compares storage widths, so a result wider than its widest
+    character already differs from the model's; the ASCII flag it does not
+    compare, and str.isascii() reads."""
+    for piece in strs:
+        assert piece.isascii() == all(char < "\x80" for char in piece), ascii(piece)
 
 
 def check_against_model(line):
     text, tags = parse_str(line)
     assert (text, tags) == model_parse(line)
     assert text.count("{}") == len(tags)
+    assert_canonical([text, *(value for _, value in tags)])
 
 
 @given(lines)
@@ -48,6 +94,62 @@ def test_matches_model(line):
 @given(st.text())
 def test_matches_model_on_any_text(line):
     check_against_model(line)
+
+
+class Line(str):
+    """A subclass's characters are not stored in the object as a compact
+    str's are."""
+
+
+def _testcapi_or_none():
+    try:
+        import _testcapi
+    except ImportError:
+        return None
+    return _testcapi if hasattr(_testcapi, "unicode_copycharacters") else None
+
+
+_testcapi = _testcapi_or_none()
+NO_WIDENING = None if _testcapi else "needs _testcapi.unicode_copycharacters, to make a str wider than its characters"
+
+
+def widened(line, char):
+    """`line` stored as wide as `char` (a str wider than its widest character,
+    which only the C API makes), or `line` itself if it is empty or wider
+    already."""
+    if not line or max(line) > char:
+        return line
+    return _testcapi.unicode_copycharacters(char * len(line), 0, line, 0, len(line))[0]
+
+
+# The forms a line is handed over in. An ASCII line widened to one byte a
+# character is a str that is not flagged ASCII.
+FORMS = {"str": str, "subclass": Line}
+if _testcapi:
+    FORMS.update({f"stored as wide as U+{ord(char):04X}": functools.partial(widened, char=char)
+                  for char in ("\xff", "\uffff", "\U0010ffff")})
+
+
+@pytest.mark.skipif(NO_WIDENING is not None, reason=str(NO_WIDENING))
+@pytest.mark.parametrize("char", ["\xff", "\uffff", "\U0010ffff"])
+def test_widened_lines_are_wider_than_their_characters(char):
+    line = widened("[center]x", char)
+    assert list(line) == list("[center]x")
+    assert sys.getsizeof(line) > sys.getsizeof("[center]x")
+
+
+@given(lines_of_every_width, st.sampled_from(sorted(FORMS)))
+def test_matches_model_on_every_width_and_form(line, form):
+    argument = FORMS[form](line)
+    expected_text, expected_tags = model_parse(line)
+    text, tags = parse_str(argument)
+    assert tags == expected_tags
+    if tags or type(argument) is not str:
+        assert text == expected_text
+        assert_canonical([text])
+    else:
+        assert text is argument  # a line without tags, returned as it is
+    assert_canonical(value for _, value in tags)
 
 
 @pytest.mark.parametrize("line", json.loads(REGRESSIONS.read_text(encoding="utf-8")))

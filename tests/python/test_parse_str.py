@@ -1,3 +1,5 @@
+import sys
+
 import pytest
 
 import marquill_parsing
@@ -53,6 +55,20 @@ def test_a_line_without_tags_is_its_own_template():
     assert text is line and tags == []
     text, tags = parse_str(Line(line))
     assert type(text) is str and text == line
+
+
+@pytest.mark.parametrize(
+    "line",
+    ["plain words", "[center]x{name}", "café crème", "[font é]ø{x}", "灯塔已经黑了——", "[style 粗体]灯塔{x}",
+     "the lamp 😀", "😀[center]{x}"],
+    ids=["ASCII", "ASCII, tags", "Latin-1", "Latin-1, tags", "BMP", "BMP, tags", "astral", "astral, tags"],
+)
+def test_the_line_keeps_its_size(line):
+    """Nothing is left cached in the caller's str, such as its UTF-8."""
+    line = (line + " ")[:-1]  # a new str, that no call has touched
+    size = sys.getsizeof(line)
+    parse_str(line)
+    assert sys.getsizeof(line) == size
 
 
 def test_results_are_new_objects():

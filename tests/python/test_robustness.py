@@ -161,9 +161,13 @@ def test_memory_exhaustion_raises_memory_error(unit, count):
 # allocated, and list_dealloc then reads whatever that memory held.
 @pytest.mark.skipif(bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
                     reason="PyList_New's own failure path is unsafe on free-threaded CPython 3.14")
-def test_failing_object_creation_releases_everything():
+@pytest.mark.parametrize(
+    "line",
+    ["x[center]y{é}z[font ü]" * 3, "守望者：[center]灯塔{名字}已经黑了[font 宋体]好几天[pixel 3]。" * 3],
+    ids=["Latin-1", "mostly Chinese"],
+)
+def test_failing_object_creation_releases_everything(line):
     _testcapi = pytest.importorskip("_testcapi")
-    line = "x[center]y{é}z[font ü]" * 3
     expected = parse_str(line)
     outcomes = set()
 
@@ -185,3 +189,31 @@ def test_failing_object_creation_releases_everything():
     assert abs(sys.getallocatedblocks() - before) < 50
     assert outcomes == {True, MemoryError}
     assert parse_str(line) == expected
+
+
+# Many brackets that make no tag, in a child whose address space is capped
+# well above what the line and its template need: what the parse keeps per
+# bracket must stay small.
+CAPPED_PARSE = textwrap.dedent("""
+    import resource
+    from marquill_parsing import parse_str
+
+    line = "[center]" + "[]" * 2**23
+    expected = ("{}" + "[]" * 2**23, [(b"a", "center")])
+    parse_str("[center]warm {up}")
+    with open("/proc/self/status") as status:
+        vm = next(int(l.split()[1]) for l in status if l.startswith("VmSize")) * 1024
+    resource.setrlimit(resource.RLIMIT_AS, (vm + (256 << 20), resource.RLIM_INFINITY))
+    assert parse_str(line) == expected
+    print("ok")
+""")
+
+
+@pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer reserves address space of its own")
+@pytest.mark.skipif(not sys.platform.startswith("linux"),
+                    reason="needs Linux: the child reads /proc/self/status and caps RLIMIT_AS")
+def test_16_mib_of_brackets_parse_in_little_memory():
+    assert model_parse("[center]" + "[]" * 64) == ("{}" + "[]" * 64, [(b"a", "center")])  # the child's expectation
+    child = subprocess.run([sys.executable, "-c", CAPPED_PARSE], capture_output=True, text=True, timeout=600)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "ok\n"
