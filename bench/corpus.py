@@ -17,6 +17,7 @@ per line of its file, each parsed on its own.
 
 import random
 import sys
+from collections.abc import Callable, Sequence
 from pathlib import Path
 
 SEED = 20_000
@@ -87,7 +88,11 @@ def random_word(rng: random.Random) -> str:
     return rng.choice(WORDS)
 
 
-def candidate_line(rng: random.Random, speakers, colon: str, word, space: str) -> str:
+# picks one word of a line: random_word or random_cjk_word
+Word = Callable[[random.Random], str]
+
+
+def candidate_line(rng: random.Random, speakers: Sequence[str], colon: str, word: Word, space: str) -> str:
     """A speaker, words up to a random length, and 0 to 4 tags between words."""
     target = rng.randrange(MIN_LINE_BYTES, MAX_LINE_BYTES + 1)
     tag_count = rng.choices(range(len(TAG_COUNT_WEIGHTS)), TAG_COUNT_WEIGHTS)[0]
@@ -99,13 +104,13 @@ def candidate_line(rng: random.Random, speakers, colon: str, word, space: str) -
     return space.join(tokens)
 
 
-def lines_of(seed: int, *words) -> list[str]:
-    """LINE_COUNT lines from candidate_line(rng, *words), each MIN_LINE_BYTES
+def lines_of(seed: int, speakers: Sequence[str], colon: str, word: Word, space: str) -> list[str]:
+    """LINE_COUNT lines from candidate_line, each MIN_LINE_BYTES
     to MAX_LINE_BYTES bytes."""
     rng = random.Random(seed)
-    lines = []
+    lines: list[str] = []
     while len(lines) < LINE_COUNT:
-        line = candidate_line(rng, *words)
+        line = candidate_line(rng, speakers, colon, word, space)
         if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES:
             lines.append(line)
     return lines

@@ -19,12 +19,15 @@ struct Keyword {
 
 // No match is a prefix of another, so the order never changes a result.
 constexpr Keyword keywords[] = {
+    // the alignments
     {"center]", 'a', "center"},
     {"left]", 'a', "left"},
     {"right]", 'a', "right"},
+    // the argument tags' openers
     {"pixel ", 'a', nullptr},
     {"style ", 's', nullptr},
     {"font ", 'f', nullptr},
+    // the text-flow switches
     {"nowrap]", 't', "nowrap"},
     {"passport]", 't', "passport"},
     {"autowrap]", 't', "autowrap"},
