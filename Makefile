@@ -1,16 +1,17 @@
 # make demo   parse and render the sample dialogue
-# make test   the whole suite: C++ unit tests (natively, on the byte-by-byte
-#             search, and cross-built for aarch64 Linux and Windows), a
-#             minute of fuzzing, the Python tests on every interpreter, the
-#             built wheel in a fresh environment, and the Python tests under
-#             sanitizers
+# make test   the whole suite: the formatters and linters, the C++ unit tests
+#             (natively, on the byte-by-byte search, and cross-built for
+#             aarch64 Linux and Windows), a minute of fuzzing, the Python
+#             tests on every interpreter, the built wheel in a fresh
+#             environment, and the Python tests under sanitizers
+# make format apply the formatters (make lint checks them)
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
 
 PYTHONS ?= 3.14 3.11 3.14t
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: demo test test-cpp test-python test-wheel sanitize fuzz system-deps clean
+.PHONY: demo test lint format test-cpp test-python test-wheel sanitize fuzz system-deps clean
 
 system-deps:
 	scripts/install-system-deps.sh
@@ -20,7 +21,17 @@ demo: system-deps
 	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
 	  $$venv/bin/python examples/demo.py
 
-test: test-cpp test-portable test-aarch64 test-windows test-libcxx fuzz test-python test-wheel sanitize
+test: lint test-cpp test-portable test-aarch64 test-windows test-libcxx fuzz test-python test-wheel sanitize
+
+# The formatters and linters (scripts/lint.sh): clang-format and ruff format
+# must leave every file as it is; ruff check, mypy --strict and zizmor
+# (over the workflows) must find nothing. First in `make test`: it takes
+# seconds. `make format` applies both formatters and ruff's safe fixes.
+lint:
+	scripts/lint.sh
+
+format:
+	scripts/lint.sh --format
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.

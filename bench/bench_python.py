@@ -31,11 +31,13 @@ many fresh strs parse_str changed sys.getsizeof (a cache left behind), and
 writes it to --checks-out.
 """
 
+import argparse
 import functools
 import json
 import operator
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import pyperf
@@ -60,7 +62,13 @@ TYPICAL = (MARKUP_FREE, "joined_corpus")
 ADVERSARIAL = tuple(corpus.adversarial_shapes())
 
 
-def parsers() -> dict[str, object]:
+# (template, [(kind, value), ...]), from a parser or from the floor
+Result = tuple[str, list[tuple[bytes, str]]]
+Parse = Callable[[str], Result]
+Build = Callable[[str, int], Result]  # the object floor's build(text, k)
+
+
+def parsers() -> dict[str, Parse]:
     """The implementations that take one str."""
     return {"module": parse_str, "regex": regex_equivalent.parse, "model": reference_model.parse}
 
@@ -106,11 +114,11 @@ class Workloads:
     def __init__(self, directory: str):
         self.directory = Path(directory)
 
-    @functools.cache
+    @functools.cache  # noqa: B019 (one Workloads lives as long as the run)
     def text(self, name: str) -> str:
         return (self.directory / f"{name}.txt").read_text(encoding="utf-8")
 
-    @functools.cache
+    @functools.cache  # noqa: B019 (one Workloads lives as long as the run)
     def line_pairs(self, name: str) -> tuple[tuple[str, int], ...]:
         """Each line of `name` with the number of tags parse_str finds in it.
         The lines of a FRESH workload are copies, so that counting leaves no
@@ -118,12 +126,12 @@ class Workloads:
         pairs = tuple((line, len(parse_str(line)[1])) for line in self.text(name).splitlines())
         return tuple(fresh_pairs(pairs)) if name in FRESH else pairs
 
-    @functools.cache
+    @functools.cache  # noqa: B019 (one Workloads lives as long as the run)
     def tag_count(self, name: str) -> int:
         return len(parse_str(self.text(name))[1])
 
 
-def time_lines(loops: int, parse, workloads: Workloads, name: str) -> float:
+def time_lines(loops: int, parse: Parse, workloads: Workloads, name: str) -> float:
     pairs = workloads.line_pairs(name)
     start = time.perf_counter()
     for _ in range(loops):
@@ -132,7 +140,7 @@ def time_lines(loops: int, parse, workloads: Workloads, name: str) -> float:
     return time.perf_counter() - start
 
 
-def time_lines_floor(loops: int, build, workloads: Workloads, name: str) -> float:
+def time_lines_floor(loops: int, build: Build, workloads: Workloads, name: str) -> float:
     pairs = workloads.line_pairs(name)
     start = time.perf_counter()
     for _ in range(loops):
@@ -141,7 +149,7 @@ def time_lines_floor(loops: int, build, workloads: Workloads, name: str) -> floa
     return time.perf_counter() - start
 
 
-def time_fresh_lines(loops: int, parse, workloads: Workloads, name: str) -> float:
+def time_fresh_lines(loops: int, parse: Parse, workloads: Workloads, name: str) -> float:
     pairs, elapsed = workloads.line_pairs(name), 0.0
     for _ in range(loops):
         copies = fresh_pairs(pairs)  # the previous pass's copies are freed here, untimed
@@ -152,7 +160,7 @@ def time_fresh_lines(loops: int, parse, workloads: Workloads, name: str) -> floa
     return elapsed
 
 
-def time_fresh_lines_floor(loops: int, build, workloads: Workloads, name: str) -> float:
+def time_fresh_lines_floor(loops: int, build: Build, workloads: Workloads, name: str) -> float:
     pairs, elapsed = workloads.line_pairs(name), 0.0
     for _ in range(loops):
         copies = fresh_pairs(pairs)
@@ -163,7 +171,7 @@ def time_fresh_lines_floor(loops: int, build, workloads: Workloads, name: str) -
     return elapsed
 
 
-def time_single(loops: int, parse, workloads: Workloads, name: str) -> float:
+def time_single(loops: int, parse: Parse, workloads: Workloads, name: str) -> float:
     text = workloads.text(name)
     start = time.perf_counter()
     for _ in range(loops):
@@ -171,7 +179,7 @@ def time_single(loops: int, parse, workloads: Workloads, name: str) -> float:
     return time.perf_counter() - start
 
 
-def time_single_floor(loops: int, build, workloads: Workloads, name: str) -> float:
+def time_single_floor(loops: int, build: Build, workloads: Workloads, name: str) -> float:
     text, k = workloads.text(name), workloads.tag_count(name)
     start = time.perf_counter()
     for _ in range(loops):
@@ -223,7 +231,7 @@ def getsizeof_changes(workloads: Workloads) -> dict[str, dict[str, int]]:
     return counts
 
 
-def check_agreement(workloads: Workloads, build) -> None:
+def check_agreement(workloads: Workloads, build: Build) -> None:
     """Exits before any timing if an implementation disagrees with parse_str,
     or if the floor does not build a str equal to the text and one pair per
     tag."""
@@ -234,7 +242,7 @@ def check_agreement(workloads: Workloads, build) -> None:
         for name in checked_parsers(workload):
             if [parsers()[name](text) for text in texts] != expected:
                 sys.exit(f"bench: {name} disagrees with parse_str on {workload}")
-        for text, (_, tags) in zip(texts, expected):
+        for text, (_, tags) in zip(texts, expected, strict=True):
             built_text, pairs = build(text, len(tags))
             if built_text != text or len(pairs) != len(tags):
                 sys.exit(f"bench: the floor builds the wrong objects on {workload}")
@@ -247,18 +255,18 @@ def check_agreement(workloads: Workloads, build) -> None:
           flush=True)
 
 
-def load_floor(directory: str):
+def load_floor(directory: str) -> Build:
     sys.path.insert(0, directory)
     import _object_floor
 
     return _object_floor.build
 
 
-def add_cmdline_args(cmd: list[str], args) -> None:
+def add_cmdline_args(cmd: list[str], args: argparse.Namespace) -> None:
     cmd.extend(["--workloads", args.workloads, "--floor-dir", args.floor_dir])
 
 
-def register(runner: pyperf.Runner, workloads: Workloads, build) -> None:
+def register(runner: pyperf.Runner, workloads: Workloads, build: Build) -> None:
     for workload in LINE_WORKLOADS:
         fresh = workload in FRESH
         for name in timed_parsers(workload):

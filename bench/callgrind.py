@@ -112,7 +112,7 @@ def check_symbols(paths: dict[str, Path]) -> None:
             sys.exit(f"callgrind: no function matching {pattern!r} ({measure}) in {paths[where]}; {hint}")
 
 
-def count(python: str, args, workload: str, measure: str) -> int:
+def count(python: str, args: argparse.Namespace, workload: str, measure: str) -> int:
     """Instructions executed inside the function of `measure`, over all lines."""
     if measure == "core":
         program = [str(Path(args.floor_dir) / "core_lines"), str(args.workloads / f"{workload}.txt")]
@@ -137,7 +137,7 @@ def count(python: str, args, workload: str, measure: str) -> int:
     return instructions
 
 
-def markdown(counts: dict) -> str:
+def markdown(counts: dict[str, dict[str, int]]) -> str:
     lines = ["| workload | lines | core / line | parse_str / line | floor / line | parse_str − floor | parse_str / floor |",
              "| --- | ---: | ---: | ---: | ---: | ---: | ---: |"]
     for workload, row in counts.items():
@@ -164,7 +164,7 @@ def main() -> None:
     check_symbols(module_paths(python, args.floor_dir))
     jobs = [(workload, measure) for workload in WORKLOADS for measure in FUNCTIONS]
     with ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        totals = dict(zip(jobs, pool.map(lambda job: count(python, args, *job), jobs)))
+        totals = dict(zip(jobs, pool.map(lambda job: count(python, args, *job), jobs), strict=True))
     counts = {}
     for workload in WORKLOADS:
         text = (args.workloads / f"{workload}.txt").read_text(encoding="utf-8")

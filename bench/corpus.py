@@ -23,6 +23,7 @@ per line of its file, each parsed on its own.
 
 import random
 import sys
+from collections.abc import Callable, Sequence
 from pathlib import Path
 
 SEED = 20_000
@@ -114,7 +115,13 @@ def random_word(rng: random.Random) -> str:
     return rng.choice(WORDS)
 
 
-def candidate_line(rng: random.Random, speakers, colon: str, word, space: str, tag=random_tag) -> str:
+# picks one word of a line (random_word or random_cjk_word), or one tag
+Word = Callable[[random.Random], str]
+
+
+def candidate_line(
+    rng: random.Random, speakers: Sequence[str], colon: str, word: Word, space: str, tag: Word = random_tag
+) -> str:
     """A speaker, words up to a random length, and 0 to 4 tags between words."""
     target = rng.randrange(MIN_LINE_BYTES, MAX_LINE_BYTES + 1)
     tag_count = rng.choices(range(len(TAG_COUNT_WEIGHTS)), TAG_COUNT_WEIGHTS)[0]
@@ -126,13 +133,22 @@ def candidate_line(rng: random.Random, speakers, colon: str, word, space: str, t
     return space.join(tokens)
 
 
-def lines_of(seed: int, *words, tag=random_tag, keep=lambda line: True, count: int = LINE_COUNT) -> list[str]:
-    """`count` lines from candidate_line(rng, *words, tag), each
-    MIN_LINE_BYTES to MAX_LINE_BYTES bytes, that `keep` accepts."""
+def lines_of(
+    seed: int,
+    speakers: Sequence[str],
+    colon: str,
+    word: Word,
+    space: str,
+    tag: Word = random_tag,
+    keep: Callable[[str], bool] = lambda line: True,
+    count: int = LINE_COUNT,
+) -> list[str]:
+    """`count` lines from candidate_line(rng, speakers, colon, word, space,
+    tag), each MIN_LINE_BYTES to MAX_LINE_BYTES bytes, that `keep` accepts."""
     rng = random.Random(seed)
-    lines = []
+    lines: list[str] = []
     while len(lines) < count:
-        line = candidate_line(rng, *words, tag)
+        line = candidate_line(rng, speakers, colon, word, space, tag)
         if MIN_LINE_BYTES <= len(line.encode()) <= MAX_LINE_BYTES and keep(line):
             lines.append(line)
     return lines

@@ -14,6 +14,7 @@ import argparse
 import json
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import matplotlib
@@ -35,14 +36,17 @@ BUDGET_SECONDS = 2.0  # per point: fewer samples for the slowest calls, but at l
 STYLES = {"module": "o-", "regex": "s--", "model": "^:", "floor": "d-."}
 
 
-def sample(call, loops: int) -> float:
+Build = Callable[[str, int], object]  # the object floor's build
+
+
+def sample(call: Callable[[], object], loops: int) -> float:
     start = time.perf_counter()
     for _ in range(loops):
         call()
     return time.perf_counter() - start
 
 
-def best_seconds_per_call(call) -> float:
+def best_seconds_per_call(call: Callable[[], object]) -> float:
     loops = 1
     while (elapsed := sample(call, loops)) < MIN_SAMPLE_SECONDS:
         loops *= 2
@@ -53,7 +57,7 @@ def best_seconds_per_call(call) -> float:
     return best / loops
 
 
-def calls_for(text: str, build) -> dict[str, object]:
+def calls_for(text: str, build: Build) -> dict[str, Callable[[], object]]:
     k = len(parse_str(text)[1])
     return {
         "module": lambda: parse_str(text),
@@ -70,7 +74,7 @@ def check_agreement(text: str) -> None:
             sys.exit(f"plot: {name} disagrees with parse_str on {len(text)} characters of the corpus")
 
 
-def measure(joined: str, build) -> dict[str, list[tuple[int, float]]]:
+def measure(joined: str, build: Build) -> dict[str, list[tuple[int, float]]]:
     """(input bytes, MB/s) for each implementation at each size."""
     points: dict[str, list[tuple[int, float]]] = {name: [] for name in STYLES}
     for size in SIZES:
@@ -87,7 +91,7 @@ def draw(points: dict[str, list[tuple[int, float]]], out: Path) -> None:
               "floor": "object floor"}
     figure, axes = plt.subplots(figsize=(9, 5), dpi=100)
     for name, style in STYLES.items():
-        sizes, throughputs = zip(*points[name])
+        sizes, throughputs = zip(*points[name], strict=True)
         axes.plot(sizes, throughputs, style, label=labels[name])
     axes.set_xscale("log", base=2)
     axes.set_yscale("log")

@@ -23,7 +23,7 @@ def parse(text: str) -> tuple[str, list[tuple[bytes, str]]]:
     """Template and (kind, value) pairs, as parse_str returns them."""
     tags = []
 
-    def collect(match: re.Match) -> str:
+    def collect(match: re.Match[str]) -> str:
         group = match.lastgroup
         if group == "align":
             tags.append((b"a", match["align"]))

@@ -16,6 +16,7 @@ import operator
 import sys
 from dataclasses import dataclass
 from pathlib import Path
+from typing import Any
 
 import pyperf
 
@@ -129,13 +130,13 @@ def cpp_rows(throughputs: dict[str, float]) -> list[Row]:
     return rows
 
 
-def thread_rows(threads: dict) -> list[Row]:
+def thread_rows(threads: dict[str, Any]) -> list[Row]:
     return [Row(f"dialogue lines on {threads['python'].split()[0]}t, {name}: 2 threads / 1 thread throughput"
                 f" (in CPU time {threads[key]['cpu_ratio']:.2f})", threads[key]["ratio"])
             for key, name in (("parse_str", "parse_str"), ("floor", "floor"))]
 
 
-def callgrind_table(data: dict) -> str:
+def callgrind_table(data: dict[str, Any]) -> str:
     import callgrind  # the same table bench/callgrind.py prints
 
     return callgrind.markdown(data["counts"])

@@ -31,9 +31,18 @@ import sys
 import sysconfig
 import threading
 import time
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 from marquill_parsing import parse_str
+
+
+# one pass over a thread's own lines, given the tag count of each
+OnePass = Callable[[list[str], list[int]], None]
+# a thread's (start, end, CPU seconds)
+Span = tuple[float, float, float]
+Task = Callable[[threading.Barrier, list[Span]], None]
 
 
 def fresh_copy(line: str) -> str:
@@ -45,20 +54,20 @@ def parse_pass(own: list[str], _counts: list[int]) -> None:
         parse_str(line)
 
 
-def floor_pass(build):
+def floor_pass(build: Callable[[str, int], object]) -> OnePass:
     def run(own: list[str], counts: list[int]) -> None:
-        for line, k in zip(own, counts):
+        for line, k in zip(own, counts, strict=True):
             build(line, k)
 
     return run
 
 
-def worker_task(one_pass, lines: list[str], counts: list[int], passes: int):
+def worker_task(one_pass: OnePass, lines: list[str], counts: list[int], passes: int) -> Task:
     """Returns a function for one thread: copy the lines, make one pass
     untimed (which also caches their UTF-8), wait for the start, then time
     `passes` passes."""
 
-    def run(start: threading.Barrier, spans: list) -> None:
+    def run(start: threading.Barrier, spans: list[Span]) -> None:
         own = [fresh_copy(line) for line in lines]
         one_pass(own, counts)
         start.wait()
@@ -70,10 +79,11 @@ def worker_task(one_pass, lines: list[str], counts: list[int], passes: int):
     return run
 
 
-def run_threads(task, threads: int) -> tuple[float, float]:
+def run_threads(task: Task, threads: int) -> tuple[float, float]:
     """Wall seconds from the first thread's start to the last one's end, and
     the CPU seconds of all threads added up."""
-    start, spans = threading.Barrier(threads), []
+    start = threading.Barrier(threads)
+    spans: list[Span] = []
     workers = [threading.Thread(target=task, args=(start, spans)) for _ in range(threads)]
     for worker in workers:
         worker.start()
@@ -84,19 +94,20 @@ def run_threads(task, threads: int) -> tuple[float, float]:
     return max(end for _, end, _ in spans) - min(begin for begin, _, _ in spans), sum(cpu for *_, cpu in spans)
 
 
-def scaling(one_pass, lines: list[str], counts: list[int], seconds: float, rounds: int) -> dict:
+def scaling(one_pass: OnePass, lines: list[str], counts: list[int], seconds: float, rounds: int) -> dict[str, Any]:
     pass_seconds, _ = run_threads(worker_task(one_pass, lines, counts, 1), 1)
     passes = max(1, round(seconds / pass_seconds))
     task = worker_task(one_pass, lines, counts, passes)
-    single, double = [], []
+    single: list[tuple[float, float]] = []
+    double: list[tuple[float, float]] = []
     for _ in range(rounds):
         single.append(run_threads(task, 1))
         double.append(run_threads(task, 2))
-    ratios = [2 * one[0] / two[0] for one, two in zip(single, double)]
+    ratios = [2 * one[0] / two[0] for one, two in zip(single, double, strict=True)]
     # work per CPU second in two threads over that in one, times 2: the ratio
     # two idle cores would give, 2.0 unless the threads slow each other down,
     # whatever else runs on the machine
-    cpu_ratios = [2 * (2 * one[1] / two[1]) for one, two in zip(single, double)]
+    cpu_ratios = [2 * (2 * one[1] / two[1]) for one, two in zip(single, double, strict=True)]
     return {"passes": passes, "lines": len(lines), "ratio": statistics.median(ratios), "ratios": ratios,
             "cpu_ratio": statistics.median(cpu_ratios), "cpu_ratios": cpu_ratios,
             "one_thread_seconds": single, "two_threads_seconds": double}
@@ -115,12 +126,12 @@ def main() -> None:
 
     if not sysconfig.get_config_var("Py_GIL_DISABLED"):
         sys.exit("threads: this interpreter is not free-threaded (use 3.14t)")
-    if sys._is_gil_enabled():
+    if sys.version_info >= (3, 13) and sys._is_gil_enabled():
         sys.exit("threads: the GIL is enabled: a module imported here does not declare itself free-threading safe")
 
     lines = (args.workloads / "short_lines.txt").read_text(encoding="utf-8").splitlines()
     counts = [len(parse_str(fresh_copy(line))[1]) for line in lines]
-    results = {
+    results: dict[str, Any] = {
         "parse_str": scaling(parse_pass, lines, counts, args.seconds, args.rounds),
         "floor": scaling(floor_pass(build), lines, counts, args.seconds, args.rounds),
     }

@@ -14,7 +14,7 @@ def render(line: str) -> str:
     pieces = template.split("{}")  # plain text never holds "{}": a '{' before a '}' opens a block
     out = [pieces[0]]
     align = "left"
-    for (kind, value), piece in zip(tags, pieces[1:]):
+    for (kind, value), piece in zip(tags, pieces[1:], strict=True):
         if kind == b"a" and value in ("center", "left", "right"):
             align = value
         elif kind == b"a":  # [pixel n]: horizontal space

@@ -59,11 +59,14 @@ ARGUMENT_TAGS = (
     (b"font ", b"f"),
 )
 
+# an element: (kind, value, l, r), l and r the indices of its first and last byte
+Tag = tuple[bytes, bytes, int, int]
+
 OPEN_BRACE = ord("{")
 OPEN_BRACKET, CLOSE_BRACKET = ord("["), ord("]")
 
 
-def raw_block_end(data, p):
+def raw_block_end(data: bytes, p: int) -> int:
     """Index of the '}' that ends the raw block opened by the '{' at p.
 
     A '}' must follow p.  The block ends at the last '}' before the first
@@ -76,7 +79,7 @@ def raw_block_end(data, p):
     return data.rindex(b"}", first_close, stop)
 
 
-def fixed_tag_at(data, i):
+def fixed_tag_at(data: bytes, i: int) -> tuple[bytes, bytes, int] | None:
     """(kind, word, r) of the fixed tag whose '[' is at i, or None.
 
     word is the tag's name without brackets and r the index of its ']'.
@@ -87,7 +90,7 @@ def fixed_tag_at(data, i):
     return None
 
 
-def opener_at(data, i):
+def opener_at(data: bytes, i: int) -> tuple[bytes, int, int] | None:
     """(kind, l, args_l) of the argument tag opener whose '[' is at i, or None.
 
     l is the index of the '[' and args_l that of the argument's first byte.
@@ -98,11 +101,11 @@ def opener_at(data, i):
     return None
 
 
-def scan(data):
+def scan(data: bytes) -> list[Tag]:
     """The elements of data as (kind, value, l, r), with inclusive spans."""
-    tags = []
+    tags: list[Tag] = []
     last_close = data.rfind(b"}")
-    open_tag = None
+    open_tag: tuple[bytes, int, int] | None = None
     i = 0
     while i < len(data):
         byte = data[i]
@@ -125,9 +128,10 @@ def scan(data):
     return tags
 
 
-def template(data, tags):
+def template(data: bytes, tags: list[Tag]) -> bytes:
     """data with the span of every tag replaced by the placeholder "{}"."""
-    pieces, prev = [], 0
+    pieces: list[bytes] = []
+    prev = 0
     for _, _, l, r in tags:
         pieces += (data[prev:l], b"{}")
         prev = r + 1
@@ -135,7 +139,7 @@ def template(data, tags):
     return b"".join(pieces)
 
 
-def parse_spans(data: bytes) -> tuple[bytes, list[tuple[bytes, bytes, int, int]]]:
+def parse_spans(data: bytes) -> tuple[bytes, list[Tag]]:
     """Template bytes and the elements as (kind, value, l, r).
 
     l and r are the byte indices of the element's first and last byte in

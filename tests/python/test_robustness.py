@@ -99,7 +99,7 @@ def _exhaustion_unsupported():
         return "needs Linux: the child reads /proc/self/status and caps RLIMIT_AS"
     try:
         import ctypes
-        ctypes.CDLL(None).mallinfo2
+        ctypes.CDLL(None).mallinfo2  # noqa: B018 (the look-up is the test: AttributeError without it)
     except (ImportError, OSError, AttributeError):
         return "needs glibc 2.33 or newer: the child reads malloc's counters with mallinfo2"
     return None
@@ -145,8 +145,10 @@ EXHAUSTION = textwrap.dedent("""
 @pytest.mark.skipif(EXHAUSTION_UNSUPPORTED is not None, reason=str(EXHAUSTION_UNSUPPORTED))
 @pytest.mark.parametrize(
     "unit, count",
-    [("{a}", 100 << 20),  # a hundred million tags: the tag array cannot grow
-     ("x" * 1018 + "[left]", 1 << 20)],  # a 1 GiB line with a tag: its template cannot be allocated
+    [
+        ("{a}", 100 << 20),  # a hundred million tags: the tag array cannot grow
+        ("x" * 1018 + "[left]", 1 << 20),  # a 1 GiB line with a tag: its template cannot be allocated
+    ],
     ids=["tag-array", "text-buffer"],
 )
 def test_memory_exhaustion_raises_memory_error(unit, count):

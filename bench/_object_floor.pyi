@@ -1,0 +1,3 @@
+# The object floor (object_floor.c), built by bench/run.sh into a directory
+# that the scripts put on sys.path.
+def build(text: str, k: int, /) -> tuple[str, list[tuple[bytes, str]]]: ...
