@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "parser/markup_search.hpp"
@@ -43,12 +42,8 @@ private:
             if (from + 64 <= n_) return set_window(from);
         }
         if (n_ >= 64) return set_window(n_ - 64);  // next() ignores the units before `from`
-        // A line shorter than a window, padded with units that are not
-        // markup, so that nothing is read past its end.
-        alignas(16) Unit padded[64] = {};
-        std::memcpy(padded, line_, static_cast<size_t>(n_) * sizeof(Unit));
-        windowStart_ = 0;
-        bits_ = markup_bits(padded);
+        windowStart_ = 0;  // a line shorter than a window
+        bits_ = markup_bits_below_64(line_, n_);
     }
 
     void set_window(int64_t start) noexcept {

@@ -12,7 +12,9 @@
 //                                                  MARQUILL_NO_SIMD
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "parser/simd/byte_classes.hpp"
 
@@ -74,6 +76,20 @@ template <class Unit>
 uint64_t markup_bits(const Unit* p) noexcept {
     return search::bits64<ByteClass::markup>(p);
 }
+// Bit k is set when unit k of the n < 64 at p is a markup unit.
+template <class Unit>
+uint64_t markup_bits_below_64(const Unit* p, int64_t n) noexcept {
+#if MARQUILL_SEARCH_SSE2
+    if (n >= 16) return vector_search::bits_below_64<search::Vectors, ByteClass::markup>(p, n);
+#endif
+    // Padded with units that are not markup, so that nothing is read past
+    // the line's end.
+    Unit padded[64];
+    std::memcpy(padded, p, static_cast<size_t>(n) * sizeof(Unit));
+    std::fill(padded + n, padded + 64, Unit{0});
+    return markup_bits(padded);
+}
+
 // Skips 64 units at a time while none is a markup unit: returns the start of
 // the first 64 that hold one, or a point less than 64 from n.
 template <class Unit>

@@ -48,6 +48,19 @@ uint64_t bits16(const Unit* p) noexcept {
     return V::bits(load_matches<V, wanted>(p));
 }
 
+// Bit k is set when unit k of the n at s is in the class, for 16 <= n < 64:
+// whole blocks of 16, and the line's last 16 units for the rest, so that
+// nothing past the line is read. Only for one bit a byte.
+template <class V, ByteClass wanted, class Unit>
+uint64_t bits_below_64(const Unit* s, int64_t n) noexcept {
+    static_assert(V::bitsPerByte == 1);
+    uint64_t bits = 0;
+    int64_t k = 0;
+    for (; k + 16 <= n; k += 16) bits |= bits16<V, wanted>(s + k) << k;
+    if (k < n) bits |= bits16<V, wanted>(s + n - 16) >> (k - (n - 16)) << k;
+    return bits;
+}
+
 // Skips 64 units at a time while none of them is wanted: returns the start
 // of the first 64 that hold a wanted unit, or a point less than 64 from n.
 template <class V, ByteClass wanted, class Unit>
