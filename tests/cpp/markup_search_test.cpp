@@ -50,6 +50,14 @@ void expect_skip_agreement(const Unit* s, int64_t n) {
     }
 }
 
+// A line shorter than a window is marked without reading past its end.
+template <class Unit>
+void expect_short_mask_agreement(const Unit* s, int64_t n) {
+    uint64_t expected = 0;
+    for (int64_t k = 0; k < n; ++k) expected |= uint64_t{marquill::in_class(ByteClass::markup, s[k])} << k;
+    ASSERT_EQ(marquill::markup_bits_below_64(s, n), expected) << "n=" << n << " width=" << sizeof(Unit);
+}
+
 // Units that narrow to a markup byte by truncation, or that are markup once
 // bit 0x20 is set, besides the markup characters themselves.
 template <class Unit>
@@ -87,6 +95,7 @@ void expect_searches_agree() {
             expect_agreement<ByteClass::closeBrace>(buffer.get(), n);
             expect_agreement<ByteClass::brace>(buffer.get(), n);
             expect_skip_agreement(buffer.get(), n);
+            if (n < 64) expect_short_mask_agreement(buffer.get(), n);
         }
     }
 }
