@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -28,15 +29,17 @@ struct ModuleState {
 
 constexpr char kindLetters[] = {'a', 's', 'f', 't', 'r'};
 
-int kind_index(char kind) noexcept {
-    switch (kind) {
-        case 'a': return 0;
-        case 's': return 1;
-        case 'f': return 2;
-        case 't': return 3;
-        default: return 4;
+// The slot in ModuleState::kinds of each kind letter, by its low five bits,
+// which differ for all five.
+constexpr auto kindSlots = [] {
+    std::array<int8_t, 32> slots{};
+    for (int8_t& slot : slots) slot = -1;
+    for (int8_t k = 0; k < static_cast<int8_t>(std::size(kindLetters)); ++k) {
+        if (slots[kindLetters[k] & 31] >= 0) throw "two kinds share a slot";
+        slots[kindLetters[k] & 31] = k;
     }
-}
+    return slots;
+}();
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
@@ -88,16 +91,6 @@ PyObject* new_str(int64_t size, Py_UCS4 maxchar, Fill fill) {
     return str;
 }
 
-// Spans stand in line order inside the line; the copies below rely on it.
-bool in_order(const TagSpans& spans, int64_t n) noexcept {
-    int64_t from = 0;
-    for (const TagSpan& span : spans) {
-        if (span.l < from || span.r < span.l || span.r >= n) return false;
-        from = span.r + 1;
-    }
-    return true;
-}
-
 // Fills `text` with the line's units around the tags and "{}" for each tag.
 template <class From, class To>
 void fill_template(const From* line, int64_t n, const TagSpans& spans, To* text) noexcept {
@@ -112,23 +105,35 @@ void fill_template(const From* line, int64_t n, const TagSpans& spans, To* text)
     copy_units(line + from, n - from, text);
 }
 
-// The template: the line with each tag's units replaced by "{}", as wide as
-// its widest character, which may be narrower than the line's when wide
-// characters leave with the tags.
+// The template's length and widest character, gathered tag by tag. It is
+// as wide as its widest character, which may be narrower than the line's
+// when wide characters leave with the tags.
 template <class Unit>
-PyObject* template_text(const Unit* line, int64_t n, const TagSpans& spans, bool ascii) {
-    int64_t size = n;
-    Py_UCS4 widest = 0;
-    int64_t from = 0;
-    for (const TagSpan& span : spans) {
-        size -= span.r - span.l + 1 - 2;
-        if (!ascii) widest = widen(line + from, span.l - from, widest);
-        from = span.r + 1;
-    }
-    if (!ascii) widest = widen(line + from, n - from, widest);
+class TemplateShape {
+public:
+    TemplateShape(const Unit* line, int64_t n, bool ascii) noexcept : line_(line), n_(n), size_(n), ascii_(ascii) {}
 
-    return new_str<Unit>(size, maxchar_of(widest), [&](auto* out) { fill_template(line, n, spans, out); });
-}
+    // False when the span does not follow the last one inside the line,
+    // which the template's copies rely on.
+    bool add(const TagSpan& span) noexcept {
+        if (span.l < from_ || span.r < span.l || span.r >= n_) return false;
+        size_ -= span.r - span.l + 1 - 2;
+        if (!ascii_) widest_ = widen(line_ + from_, span.l - from_, widest_);
+        from_ = span.r + 1;
+        return true;
+    }
+
+    int64_t size() const noexcept { return size_; }
+    Py_UCS4 maxchar() const noexcept { return ascii_ ? 0x7f : maxchar_of(widen(line_ + from_, n_ - from_, widest_)); }
+
+private:
+    const Unit* line_;
+    int64_t n_;
+    int64_t size_;
+    bool ascii_;
+    Py_UCS4 widest_ = 0;
+    int64_t from_ = 0;  // the first unit after the last span added
+};
 
 // A new str of the units [start, end), at the width of its widest character.
 template <class Unit>
@@ -149,20 +154,27 @@ PyObject* tag_tuple_from(const ModuleState& state, const TagSpan& span, const Un
         Py_DECREF(value);
         return nullptr;
     }
-    PyTuple_SET_ITEM(tag_tuple, 0, Py_NewRef(state.kinds[kind_index(span.kind)]));
+    PyTuple_SET_ITEM(tag_tuple, 0, Py_NewRef(state.kinds[kindSlots[span.kind & 31]]));
     PyTuple_SET_ITEM(tag_tuple, 1, value);
     return tag_tuple;
 }
 
+// The list of pairs; on the way, `shape` measures the template.
 template <class Unit>
-PyObject* result_list_from(const ModuleState& state, const TagSpans& spans, const Unit* line, bool ascii) {
+PyObject* result_list_from(const ModuleState& state, const TagSpans& spans, const Unit* line, bool ascii,
+                           TemplateShape<Unit>& shape) {
     PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
     if (result_list == nullptr) return nullptr;
     Py_ssize_t i = 0;
     for (const TagSpan& span : spans) {
+        if (!shape.add(span)) {
+            Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
+            PyErr_SetString(PyExc_SystemError, "marquill: tags overlap or leave the line");
+            return nullptr;
+        }
         PyObject* tag_tuple = tag_tuple_from(state, span, line, ascii);
         if (tag_tuple == nullptr) {
-            Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
+            Py_DECREF(result_list);
             return nullptr;
         }
         PyList_SET_ITEM(result_list, i++, tag_tuple);
@@ -201,14 +213,13 @@ PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* unit
     TagSpans spans;
     if (!marquill::find_tags(units, n, spans)) return PyErr_NoMemory();
     if (spans.empty()) return result_without_tags(line);
-    if (!in_order(spans, n)) {
-        PyErr_SetString(PyExc_SystemError, "marquill: tags overlap or leave the line");
-        return nullptr;
-    }
     const bool ascii = PyUnicode_IS_ASCII(line);
-    PyObject* result_list = result_list_from(state, spans, units, ascii);
+    TemplateShape<Unit> shape(units, n, ascii);
+    PyObject* result_list = result_list_from(state, spans, units, ascii, shape);
     if (result_list == nullptr) return nullptr;
-    return result_tuple_from(template_text(units, n, spans, ascii), result_list);
+    PyObject* text = new_str<Unit>(shape.size(), shape.maxchar(),
+                                   [&](auto* out) { fill_template(units, n, spans, out); });
+    return result_tuple_from(text, result_list);
 }
 
 // A str holding a surrogate has no UTF-8, and parse_str refuses it as the
