@@ -288,6 +288,12 @@ PyModuleDef moduleDefinition = {
 
 PyMODINIT_FUNC PyInit_marquill_parsing(void) {
     PyObject* module = PyModule_Create2(&moduleDefinition, PYTHON_API_VERSION);
+    // Private: the search the parser was compiled with, for the tests to
+    // check that a build takes the path its target should.
+    if (module != nullptr && PyModule_AddStringConstant(module, "_search_path", marquill::search::name) < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
 #ifdef Py_GIL_DISABLED
     // No state and no shared data: calls need no lock of their own.
     if (module != nullptr && PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED) < 0) {
