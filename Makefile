@@ -67,8 +67,8 @@ test-python: deps-build
 test-python-aarch64: deps-aarch64
 	scripts/test-python-aarch64.sh
 
-# The sdist and a manylinux wheel for CPython 3.14 in dist/ (see the README
-# on platforms and wheels); test-wheel installs that wheel into a fresh
+# The sdist and a manylinux wheel for CPython 3.14 in dist/ (see
+# CONTRIBUTING.md on wheels); test-wheel installs that wheel into a fresh
 # environment and runs the Python tests and the type checks against it.
 .PHONY: wheel
 wheel: deps-build
