@@ -1,9 +1,11 @@
-# make demo   parse and render the sample dialogue
+# make demo   parse and render the sample dialogue: needs a C++ compiler and
+#             CMake, and runs on the CPython already there (see CONTRIBUTING.md)
 # make test   the whole suite: the formatters and linters, the C++ unit tests
-#             (natively, on the byte-by-byte search, and cross-built for
-#             aarch64 Linux and Windows), a minute of fuzzing, the Python
-#             tests on every interpreter, the built wheel in a fresh
-#             environment, and the Python tests under sanitizers
+#             (natively, on the byte-by-byte search, cross-built for aarch64
+#             Linux and Windows, on musl, and with LLVM's libc++), a minute of
+#             fuzzing, the Python tests on every interpreter and on aarch64
+#             under qemu, the built wheel in a fresh environment, and the
+#             Python tests under sanitizers
 # make format apply the formatters (make lint checks them)
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
@@ -11,17 +13,21 @@ SHELL := /bin/bash
 PYTHONS ?= 3.14 3.11 3.14t
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: demo test lint format test-cpp test-python test-wheel sanitize fuzz system-deps clean
+.PHONY: demo test lint format test-cpp test-python test-wheel sanitize fuzz clean
 
-system-deps:
-	scripts/install-system-deps.sh
+# deps-GROUP: the Debian packages of one group of scripts/install-system-deps.sh
+deps-%:
+	@scripts/install-system-deps.sh $*
 
-demo: system-deps
-	@venv=$$(scripts/bootstrap.sh 3.14) && \
-	  $$venv/bin/python -m pip install -q --no-build-isolation . && \
+# On CPython 3.14 if there is one, else the newest 3.10 or newer on PATH
+# (scripts/bootstrap.sh demo); only without either is 3.14 built.
+demo: deps-build
+	@venv=$$(scripts/bootstrap.sh demo) && \
+	  $$venv/bin/python -m pip install -q . && \
 	  $$venv/bin/python examples/demo.py
 
-test: lint test-cpp test-portable test-aarch64 test-windows test-libcxx fuzz test-python test-wheel sanitize
+test: lint test-cpp test-portable test-aarch64 test-windows test-musl test-libcxx fuzz test-python \
+      test-python-aarch64 test-wheel sanitize
 
 # The formatters and linters (scripts/lint.sh): clang-format and ruff format
 # must leave every file as it is; ruff check, mypy --strict and zizmor
@@ -35,7 +41,7 @@ format:
 
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
-test-cpp: system-deps
+test-cpp: deps-cpp-tests
 	cmake -S . -B build/cpp-tests -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF \
 	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
 	cmake --build build/cpp-tests -j2
@@ -43,48 +49,60 @@ test-cpp: system-deps
 
 # The same tests on the byte-by-byte search alone (MARQUILL_SIMD=OFF), the
 # path of a target without vector instructions, under the same sanitizers;
-# then cross-built for 64-bit Arm Linux (run under qemu) and for 64-bit
-# Windows (MinGW-w64, run under wine), see scripts/test-cross.sh.
-.PHONY: test-portable test-aarch64 test-windows
-test-portable: system-deps
+# then cross-built for 64-bit Arm Linux (run under qemu), for 64-bit
+# Windows (MinGW-w64, run under wine) and statically for musl (zig c++, run
+# natively), see scripts/test-cross.sh and scripts/test-musl.sh.
+.PHONY: test-portable test-aarch64 test-windows test-musl
+test-portable: deps-cpp-tests
 	cmake -S . -B build/cpp-portable -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF \
 	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DMARQUILL_SIMD=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
 	cmake --build build/cpp-portable -j2
 	ctest --test-dir build/cpp-portable --output-on-failure -j2
 
-test-aarch64: system-deps
+test-aarch64: deps-aarch64
 	scripts/test-cross.sh aarch64-linux-gnu
 
-test-windows: system-deps
+test-windows: deps-windows
 	scripts/test-cross.sh x86_64-w64-mingw32
+
+test-musl: deps-musl
+	scripts/test-musl.sh
 
 # The core, its tests and the module built with clang and LLVM's libc++ 14,
 # the oldest C++ runtime the sources are written for; the Python suite runs
 # against that module.
 .PHONY: test-libcxx
-test-libcxx: system-deps
+test-libcxx: deps-libcxx deps-build
 	scripts/test-libcxx.sh
 
-test-python: system-deps
+# The interpreters are built when missing (scripts/bootstrap.sh), after
+# the Debian packages their build needs.
+test-python: deps-build
 	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done
 
-# The sdist and a manylinux wheel for CPython 3.14 in dist/ (see the README
-# on platforms and wheels); test-wheel installs that wheel into a fresh
+# The module cross-built for aarch64 Linux, the Python suite run against it
+# under qemu on Debian's arm64 CPython 3.11 (scripts/test-python-aarch64.sh).
+.PHONY: test-python-aarch64
+test-python-aarch64: deps-aarch64
+	scripts/test-python-aarch64.sh
+
+# The sdist and a manylinux wheel for CPython 3.14 in dist/ (see
+# CONTRIBUTING.md on wheels); test-wheel installs that wheel into a fresh
 # environment and runs the Python tests and the type checks against it.
 .PHONY: wheel
-wheel: system-deps
+wheel: deps-build
 	scripts/build-wheel.sh
 
 test-wheel: wheel
 	scripts/test-wheel.sh
 
-sanitize: system-deps
+sanitize: deps-build
 	scripts/test-sanitized.sh
 
 # Coverage-guided fuzzing of the parser under ASan and UBSan, from the seeds
 # in tests/fuzz/seeds; the corpus it grows is kept in build/fuzz/corpus.
 FUZZ_SECONDS ?= 60
-fuzz: system-deps
+fuzz: deps-fuzz
 	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DMARQUILL_BUILD_MODULE=OFF -DMARQUILL_BUILD_FUZZER=ON -DMARQUILL_WERROR=ON \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS) -fsanitize=fuzzer-no-link" >/dev/null
@@ -102,7 +120,7 @@ clean:
 # bench/throughput.png. Raw results go to bench/results/. Options through
 # MARQUILL_BENCH_PYPERF_ARGS and MARQUILL_BENCH_GBENCH_ARGS (bench/run.sh).
 .PHONY: bench bench-clean
-bench: system-deps
+bench: deps-bench
 	bench/run.sh
 
 bench-clean:

@@ -8,6 +8,17 @@ WIDTH = 60
 VARIABLES = {"player": "Ada", "days": "three", "captain": "Ørsted"}
 
 
+def pixel_space(argument: str) -> str:
+    """[pixel n] as spaces, a column for every two pixels and at most a line's
+    width. The markup takes any argument, even none: one that is not a whole
+    number moves nothing."""
+    try:
+        pixels = int(argument)
+    except ValueError:
+        return ""
+    return " " * min(WIDTH, max(1, pixels // 2))
+
+
 def render(line: str) -> str:
     """Puts the k-th rendered tag in place of the k-th placeholder."""
     template, tags = parse_str(line)
@@ -17,8 +28,8 @@ def render(line: str) -> str:
     for (kind, value), piece in zip(tags, pieces[1:], strict=True):
         if kind == b"a" and value in ("center", "left", "right"):
             align = value
-        elif kind == b"a":  # [pixel n]: horizontal space
-            out.append(" " * max(1, int(value) // 2))
+        elif kind == b"a":
+            out.append(pixel_space(value))
         elif kind == b"r":
             out.append(VARIABLES.get(value, "{" + value + "}"))
         elif kind in (b"s", b"f"):

@@ -5,9 +5,12 @@
 #   scripts/bootstrap.sh 3.14    CPython 3.14 (the target)
 #   scripts/bootstrap.sh 3.14t   free-threaded CPython 3.14
 #   scripts/bootstrap.sh 3.11    pyenv's CPython 3.11
+#   scripts/bootstrap.sh demo    the interpreter make demo runs on, in an
+#                                environment without the development tools
 #
 # A python3.14 (python3.14t) on PATH is used as it is. Otherwise CPython is
-# built once per machine from the release tarball into a per-user cache:
+# built once per machine from the release tarball into a per-user cache,
+# after the Debian packages its build needs (install-system-deps.sh cpython):
 #   MARQUILL_CPYTHON_TARBALL  the tarball (default: the project's shared copy)
 #   MARQUILL_CACHE            the cache (default: ~/.cache/marquill_parsing)
 # The interpreter is built without --enable-shared: a shared libpython makes
@@ -32,6 +35,7 @@ build_cpython() {  # $1: install prefix, $2: extra configure flags
     local prefix=$1 flags=$2 work
     echo "$cpython_sha256  $tarball" | sha256sum --check --quiet - ||
         die "sha256 mismatch for $tarball (expected $cpython_sha256)"
+    "$root/scripts/install-system-deps.sh" cpython >&2
     work=$(mktemp -d "$cache/build.XXXXXX")
     log "building CPython $cpython_version $flags into $prefix (about 5 minutes)"
     tar xf "$tarball" -C "$work"
@@ -69,19 +73,63 @@ cpython() {  # $1: 3.14 or 3.14t; prints the interpreter's path
     echo "$exe"
 }
 
+# Prints "MINOR PATH" if the interpreter can build the module and make a
+# venv: CPython 3.10 or newer with its headers and ensurepip. Says why not
+# for one that runs but cannot (Debian splits both out of its python3.X).
+demo_candidate() {  # $1: interpreter
+    local found minor exe include
+    found=$("$1" -c 'import sys, sysconfig
+if sys.implementation.name == "cpython" and sys.version_info >= (3, 10):
+    print(sys.version_info[1], sys.executable, sysconfig.get_paths()["include"])' 2>/dev/null) || return 0
+    read -r minor exe include <<<"$found"
+    [ -n "${minor:-}" ] || return 0
+    if [ ! -f "$include/Python.h" ]; then
+        log "not using $exe: it has no headers (Debian: python3.$minor-dev)"
+    elif ! "$exe" -c "import ensurepip" 2>/dev/null; then
+        log "not using $exe: it cannot make a venv (Debian: python3.$minor-venv)"
+    else
+        echo "$minor $exe"
+    fi
+}
+
+# CPython 3.14 when there is one, on PATH or already built; otherwise the
+# newest CPython 3.10 or newer on PATH that can build the module; only
+# when there is none, 3.14 built from source.
+demo_interpreter() {
+    local names chosen preferred
+    names=$(compgen -c | grep -E '^python3(\.[0-9]+)?$' | sort -u)
+    chosen=$(
+        for name in $names; do demo_candidate "$name"; done
+        if [ -f "$cache/cpython-$cpython_version/.complete" ]; then
+            demo_candidate "$cache/cpython-$cpython_version/bin/python3.14"
+        fi
+    )
+    [ -n "$chosen" ] || { cpython 3.14; return; }
+    preferred=$(awk '$1 == 14' <<<"$chosen" | head -n1)
+    [ -n "$preferred" ] || preferred=$(sort -k1,1nr <<<"$chosen" | head -n1)
+    echo "${preferred#* }"
+}
+
 interpreter() {
     case $flavour in
         3.14 | 3.14t) cpython "$flavour" ;;
+        demo) demo_interpreter ;;
         3.11) command -v python3.11 || pyenv which python3.11 2>/dev/null ||
             die "CPython 3.11 is needed: put a python3.11 on PATH or install it with pyenv" ;;
-        *) log "unknown interpreter '$flavour' (3.14, 3.14t or 3.11)"; exit 2 ;;
+        *) log "unknown interpreter '$flavour' (3.14, 3.14t, 3.11 or demo)"; exit 2 ;;
     esac
 }
 
 python=$(interpreter) || exit 1
 venv=$root/.venv/$flavour
 stamp=$venv/.requirements
-want=$(cat "$root/requirements-dev.txt")
+requirements=$root/requirements-dev.txt
+if [ "$flavour" = demo ]; then
+    log "the demo runs on $("$python" -c 'import sys; print("CPython", sys.version.split()[0])') at $python"
+    requirements=""  # pip builds the module in an isolated environment of its own
+fi
+want="$python
+$([ -z "$requirements" ] || cat "$requirements")"
 mkdir -p "$root/.venv"
 (
     # make targets run side by side share the environment: one of them
@@ -91,8 +139,10 @@ mkdir -p "$root/.venv"
         log "creating $venv with $python"
         rm -rf "$venv"
         "$python" -m venv "$venv"
-        "$venv/bin/python" -m pip install -q --upgrade pip
-        "$venv/bin/python" -m pip install -q -r "$root/requirements-dev.txt"
+        if [ -n "$requirements" ]; then
+            "$venv/bin/python" -m pip install -q --upgrade pip
+            "$venv/bin/python" -m pip install -q -r "$requirements"
+        fi
         echo "$want" >"$stamp"
     fi
 ) 9>"$root/.venv/.lock-$flavour" || die "could not set up $venv"

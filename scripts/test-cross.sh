@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the parser core and its C++ unit tests for another target and
-# runs them there through an emulator: qemu for aarch64-linux-gnu, wine for
-# x86_64-w64-mingw32. Usage: test-cross.sh TARGET [CTEST ARGS...]
+# runs them there: through qemu for aarch64-linux-gnu, wine for
+# x86_64-w64-mingw32, natively for x86_64-linux-musl (linked statically; see
+# test-musl.sh). Usage: test-cross.sh TARGET [CTEST ARGS...]
 #
 # TARGET names a toolchain file in cmake/toolchains/, which says how to
 # compile and how to run; GoogleTest is built from source with the same

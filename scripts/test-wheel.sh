@@ -59,7 +59,7 @@ rm -rf "$fresh"
 copy=$root/build/wheel-tests
 rm -rf "$copy"
 mkdir -p "$copy"
-cp -r "$root/tests" "$root/pyproject.toml" "$copy/"
+cp -r "$root/tests" "$root/examples" "$root/pyproject.toml" "$copy/"
 test_command=$("$venv/bin/python" -c '
 import sys, tomllib
 print(tomllib.load(open(sys.argv[1], "rb"))["tool"]["cibuildwheel"]["test-command"])' \

@@ -1,6 +1,7 @@
 """The module as callers and their tools see it."""
 
 import inspect
+import platform
 import sys
 import sysconfig
 
@@ -24,6 +25,15 @@ def test_text_is_positional_only():
 
 def test_only_parse_str_is_public():
     assert [name for name in dir(marquill_parsing) if not name.startswith("_")] == ["parse_str"]
+
+
+# The vector search each processor the wheels are built for should take;
+# any other falls back to the byte-by-byte one.
+SEARCH_FOR_MACHINE = {"x86_64": "sse2", "AMD64": "sse2", "aarch64": "neon", "arm64": "neon"}
+
+
+def test_parser_takes_the_search_of_its_processor():
+    assert marquill_parsing._search_path == SEARCH_FOR_MACHINE.get(platform.machine(), "bytewise")
 
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))

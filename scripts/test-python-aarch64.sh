@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Cross-builds the module for aarch64 Linux and runs the Python suite against
+# it under qemu-user, on Debian's own arm64 CPython 3.11. Usage:
+#   scripts/test-python-aarch64.sh [pytest arguments...]
+#
+# The interpreter is not built: Debian's arm64 packages of it are fetched
+# with `apt-get download` and unpacked into a folder of the user cache,
+# together with the C and C++ runtimes, which qemu then takes as the
+# target's root (-L). apt reads the machine's sources but keeps an arm64
+# package index of its own beside that folder, so the system's apt state
+# and architectures are untouched. pytest and hypothesis, pure Python, are
+# installed into the folder by the build machine's pip. The suite's tests
+# whose mechanism the emulator lacks skip and say why; the interface tests
+# check that the module took the NEON search.
+set -euo pipefail
+shopt -s inherit_errexit
+root=$(cd "$(dirname "$0")/.." && pwd)
+cache=${MARQUILL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/marquill_parsing}
+target=$cache/debian-arm64-python3.11
+sysroot=$target/root
+packages=(
+    python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libpython3.11-dev
+    libc6 libcrypt1 libgcc-s1 libstdc++6 zlib1g libexpat1 libffi8 libssl3 libbz2-1.0 liblzma5 libuuid1
+)
+test_tools=(pytest hypothesis)
+want="${packages[*]} ${test_tools[*]}"
+
+log() { echo "test-python-aarch64: $*" >&2; }
+
+fetch_interpreter() {
+    local apt=(-o APT::Architecture=arm64 -o APT::Architectures::=arm64 -o "Dir::State::Lists=$target/lists"
+               -o "Dir::State::status=$target/status" -o "Dir::Cache=$target/cache")
+    local venv
+    venv=$("$root/scripts/bootstrap.sh" 3.14)
+    log "fetching Debian's arm64 CPython 3.11 into $target"
+    rm -rf "$target"
+    mkdir -p "$target/lists/partial" "$target/cache" "$target/debs" "$sysroot"
+    touch "$target/status"
+    apt-get "${apt[@]}" -qq update
+    # _apt cannot write into the user cache; root downloads without its sandbox
+    (cd "$target/debs" && apt-get "${apt[@]}" -qq -o APT::Sandbox::User=root download "${packages[@]}")
+    for deb in "$target"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
+    rm -rf "$target/debs"
+    "$venv/bin/python" -m pip install -q --target "$target/site" --python-version 3.11 \
+        --platform manylinux2014_aarch64 --only-binary=:all: "${test_tools[@]}"
+    # the interpreter as CMake's FindPython and the tests run it
+    printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" "%s/usr/bin/python3.11" "$@"\n' "$sysroot" "$sysroot" \
+        >"$target/python3.11"
+    chmod +x "$target/python3.11"
+    echo "$want" >"$target/.complete"
+}
+
+mkdir -p "$cache"
+(
+    flock 9
+    [ "$(cat "$target/.complete" 2>/dev/null)" = "$want" ] || fetch_interpreter
+) 9>"$cache/.lock-debian-arm64-python3.11"
+
+echo "== the module for aarch64 Linux, tested under qemu-user on Debian's CPython 3.11"
+build=$root/build/aarch64-python
+mkdir -p "$build"
+# Debian's pyconfig.h includes the multiarch one under <aarch64-linux-gnu/...>
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DMARQUILL_WERROR=ON -DPython_EXECUTABLE="$target/python3.11" \
+    -DPython_INCLUDE_DIR="$sysroot/usr/include/python3.11" -DCMAKE_CXX_FLAGS="-idirafter $sysroot/usr/include" \
+    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+cmake --build "$build" -j2
+PYTHONPATH=$build:$target/site "$target/python3.11" -m pytest -q -p no:cacheprovider -rs "$root/tests/python" "$@"

@@ -1,0 +1,26 @@
+"""The example's renderer on the pixel arguments the markup allows."""
+
+import importlib.util
+from pathlib import Path
+
+import pytest
+
+DEMO_PATH = Path(__file__).parents[2] / "examples" / "demo.py"
+spec = importlib.util.spec_from_file_location("demo", DEMO_PATH)
+demo = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(demo)
+
+
+@pytest.mark.parametrize(
+    "line, rendered",
+    [
+        ("[pixel ]x", "x"),
+        ("[pixel abc]x", "x"),
+        ("[pixel 1.5]x", "x"),
+        ("[pixel 6]x", "   x"),
+        ("[pixel -6]x", " x"),
+        ("[pixel 1000000000000]x", " " * demo.WIDTH + "x"),
+    ],
+)
+def test_any_pixel_argument_renders(line, rendered):
+    assert demo.render(line) == rendered.ljust(demo.WIDTH)
