@@ -180,7 +180,7 @@ def cjk_lines() -> list[str]:
     return lines_of(CJK_SEED, CJK_SPEAKERS, "：", random_cjk_word, "")
 
 
-def latin1_word(words: tuple[str, ...]):
+def latin1_word(words: Sequence[str]) -> Word:
     """Words of one language, rarely a plain bracket."""
     def word(rng: random.Random) -> str:
         return rng.choice(PLAIN_BRACKETS) if rng.random() < 0.01 else rng.choice(words)
@@ -191,13 +191,13 @@ def latin1_word(words: tuple[str, ...]):
 def latin1_lines() -> list[str]:
     """French and Norwegian lines, one of each in turn, each with at least
     one character beyond ASCII."""
-    def lines_in(seed: int, speakers, words) -> list[str]:
+    def lines_in(seed: int, speakers: Sequence[str], words: Sequence[str]) -> list[str]:
         return lines_of(seed, speakers, ":", latin1_word(words), " ", tag=lambda rng: random_tag(rng, LATIN1_FONTS),
                         keep=lambda line: not line.isascii(), count=LINE_COUNT // 2)
 
     french = lines_in(LATIN1_SEED, FRENCH_SPEAKERS, FRENCH_WORDS)
     norwegian = lines_in(LATIN1_SEED + 1, NORWEGIAN_SPEAKERS, NORWEGIAN_WORDS)
-    return [line for pair in zip(french, norwegian) for line in pair]
+    return [line for pair in zip(french, norwegian, strict=True) for line in pair]
 
 
 def emoji_word(rng: random.Random) -> str:

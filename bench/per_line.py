@@ -15,6 +15,7 @@ its lines again.
 import statistics
 import sys
 import time
+from collections.abc import Callable
 
 import corpus
 import regex_equivalent
@@ -32,7 +33,7 @@ def workloads() -> dict[str, list[str]]:
     }
 
 
-def pass_time(parse, lines: list[str]) -> float:
+def pass_time(parse: Callable[[str], object], lines: list[str]) -> float:
     start = time.perf_counter()
     for line in lines:
         parse(line)

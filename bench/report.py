@@ -107,7 +107,7 @@ def python_rows(times: dict[str, float]) -> list[Row]:
     return rows
 
 
-def check_rows(checks: dict) -> list[NeverRow]:
+def check_rows(checks: dict[str, Any]) -> list[NeverRow]:
     """The finding of the check that parse_str leaves a str's size alone."""
     changed = checks["getsizeof_changed"]
     where = ", ".join(f"{width} {count['changed']} of {count['strs']}"
@@ -142,14 +142,15 @@ def callgrind_table(data: dict[str, Any]) -> str:
     return callgrind.markdown(data["counts"])
 
 
-def markdown(rows: list) -> str:
+def markdown(rows: list[Row | NeverRow]) -> str:
     lines = ["| measure | ratio | target | met |", "| --- | ---: | --- | --- |"]
     lines += [f"| {row.measure} | {row.shown()} | {row.target or '—'} | {row.met() or '—'} |" for row in rows]
     return "\n".join(lines) + "\n"
 
 
 def main(results: Path) -> None:
-    rows, parts = [], []
+    rows: list[Row | NeverRow] = []
+    parts: list[str] = []
     if (results / "python.json").exists():
         rows += python_rows(python_medians(results / "python.json"))
     if (results / "checks.json").exists():
