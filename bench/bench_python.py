@@ -251,8 +251,7 @@ def check_agreement(workloads: Workloads, build: Build) -> None:
     check_widths(workloads)
     for name in FRESH:
         check_fresh_copies(workloads, name)
-    print("bench: the regex, the model and the floor agree with parse_str; the fresh copies are new strs",
-          flush=True)
+    print("bench: the regex, the model and the floor agree with parse_str; the fresh copies are new strs", flush=True)
 
 
 def load_floor(directory: str) -> Build:
@@ -270,10 +269,12 @@ def register(runner: pyperf.Runner, workloads: Workloads, build: Build) -> None:
     for workload in LINE_WORKLOADS:
         fresh = workload in FRESH
         for name in timed_parsers(workload):
-            runner.bench_time_func(f"{workload}/{name}", time_fresh_lines if fresh else time_lines,
-                                   parsers()[name], workloads, workload)
-        runner.bench_time_func(f"{workload}/floor", time_fresh_lines_floor if fresh else time_lines_floor,
-                               build, workloads, workload)
+            runner.bench_time_func(
+                f"{workload}/{name}", time_fresh_lines if fresh else time_lines, parsers()[name], workloads, workload
+            )
+        runner.bench_time_func(
+            f"{workload}/floor", time_fresh_lines_floor if fresh else time_lines_floor, build, workloads, workload
+        )
     for workload in TYPICAL + ADVERSARIAL:
         for name in timed_parsers(workload):
             runner.bench_time_func(f"{workload}/{name}", time_single, parsers()[name], workloads, workload)
@@ -285,8 +286,9 @@ def main() -> None:
     runner = pyperf.Runner(add_cmdline_args=add_cmdline_args)
     runner.argparser.add_argument("--workloads", required=True, help="directory of bench/corpus.py's files")
     runner.argparser.add_argument("--floor-dir", required=True, help="directory holding _object_floor")
-    runner.argparser.add_argument("--skip-check", action="store_true",
-                                  help="time without checking agreement first (a run before checked it)")
+    runner.argparser.add_argument(
+        "--skip-check", action="store_true", help="time without checking agreement first (a run before checked it)"
+    )
     runner.argparser.add_argument("--checks-out", help="where to write what the checks found (JSON)")
     args = runner.parse_args()
     workloads, build = Workloads(args.workloads), load_floor(args.floor_dir)

@@ -46,8 +46,13 @@ FUNCTIONS = {
     "parse_str": ("module", "(anonymous namespace)::parse_str(*"),
     "floor": ("floor", "object_floor_build"),
 }
-WORKLOADS = {"short_lines": "dialogue lines", "ascii_lines": "ASCII dialogue lines", "cjk_lines": "CJK lines",
-             "latin1_lines": "Latin-1 lines", "emoji_lines": "emoji lines"}
+WORKLOADS = {
+    "short_lines": "dialogue lines",
+    "ascii_lines": "ASCII dialogue lines",
+    "cjk_lines": "CJK lines",
+    "latin1_lines": "Latin-1 lines",
+    "emoji_lines": "emoji lines",
+}
 FRESH = ("cjk_lines", "latin1_lines", "emoji_lines")  # parsed on strs whose UTF-8 was never asked for
 
 
@@ -88,8 +93,12 @@ def drive(workloads: Path, floor_dir: str, workload: str, call: str) -> None:
 
 
 def module_paths(python: str, floor_dir: str) -> dict[str, Path]:
-    module = subprocess.run([python, "-c", "import marquill_parsing; print(marquill_parsing.__file__)"],
-                            check=True, capture_output=True, text=True).stdout.strip()
+    module = subprocess.run(
+        [python, "-c", "import marquill_parsing; print(marquill_parsing.__file__)"],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout.strip()
     floors = sorted(Path(floor_dir).glob("_object_floor*.so"))
     if not floors:
         sys.exit(f"callgrind: no _object_floor module in {floor_dir}")
@@ -103,12 +112,16 @@ def check_symbols(paths: dict[str, Path]) -> None:
     """Exits with a message when a pattern of FUNCTIONS names no function in
     its file: a renamed function, or a stripped module."""
     for measure, (where, pattern) in FUNCTIONS.items():
-        listing = subprocess.run(["nm", "-C", "--defined-only", str(paths[where])],
-                                 capture_output=True, text=True).stdout
+        listing = subprocess.run(
+            ["nm", "-C", "--defined-only", str(paths[where])], capture_output=True, text=True
+        ).stdout
         names = [line.split(" ", 2)[2] for line in listing.splitlines() if line.count(" ") >= 2]
         if not any(fnmatch.fnmatchcase(name, pattern) for name in names):
-            hint = ("it has no symbol table: reinstall it with pip's -C install.strip=false" if not names
-                    else "change FUNCTIONS in bench/callgrind.py to the name `nm -C` shows")
+            hint = (
+                "it has no symbol table: reinstall it with pip's -C install.strip=false"
+                if not names
+                else "change FUNCTIONS in bench/callgrind.py to the name `nm -C` shows"
+            )
             sys.exit(f"callgrind: no function matching {pattern!r} ({measure}) in {paths[where]}; {hint}")
 
 
@@ -118,12 +131,27 @@ def count(python: str, args: argparse.Namespace, workload: str, measure: str) ->
         program = [str(Path(args.floor_dir) / "core_lines"), str(args.workloads / f"{workload}.txt")]
     else:
         call = "floor" if measure == "floor" else "parse_str"
-        program = [python, __file__, "--drive", workload, call,
-                   "--workloads", str(args.workloads), "--floor-dir", args.floor_dir]
+        program = [
+            python,
+            __file__,
+            "--drive",
+            workload,
+            call,
+            "--workloads",
+            str(args.workloads),
+            "--floor-dir",
+            args.floor_dir,
+        ]
     with tempfile.TemporaryDirectory() as tmp:
         out = Path(tmp) / "callgrind.out"
-        command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", "--collect-atstart=no",
-                   f"--toggle-collect={FUNCTIONS[measure][1]}", *program]
+        command = [
+            "valgrind",
+            "--tool=callgrind",
+            f"--callgrind-out-file={out}",
+            "--collect-atstart=no",
+            f"--toggle-collect={FUNCTIONS[measure][1]}",
+            *program,
+        ]
         # a fixed hash seed, so that dicts and sets, and so the allocator, behave
         # the same in every run; counts still move by a few per line with
         # where the lines land in memory
@@ -138,13 +166,17 @@ def count(python: str, args: argparse.Namespace, workload: str, measure: str) ->
 
 
 def markdown(counts: dict[str, dict[str, int]]) -> str:
-    lines = ["| workload | lines | core / line | parse_str / line | floor / line | parse_str − floor | parse_str / floor |",
-             "| --- | ---: | ---: | ---: | ---: | ---: | ---: |"]
+    lines = [
+        "| workload | lines | core / line | parse_str / line | floor / line | parse_str − floor | parse_str / floor |",
+        "| --- | ---: | ---: | ---: | ---: | ---: | ---: |",
+    ]
     for workload, row in counts.items():
         per = {measure: row[measure] / row["lines"] for measure in FUNCTIONS}
-        lines.append(f"| {WORKLOADS[workload]} | {row['lines']} | {per['core']:.0f} | {per['parse_str']:.0f} | "
-                     f"{per['floor']:.0f} | {per['parse_str'] - per['floor']:.0f} | "
-                     f"{per['parse_str'] / per['floor']:.2f} |")
+        lines.append(
+            f"| {WORKLOADS[workload]} | {row['lines']} | {per['core']:.0f} | {per['parse_str']:.0f} | "
+            f"{per['floor']:.0f} | {per['parse_str'] - per['floor']:.0f} | "
+            f"{per['parse_str'] / per['floor']:.2f} |"
+        )
     return "\n".join(lines) + "\n"
 
 
@@ -168,11 +200,14 @@ def main() -> None:
     counts = {}
     for workload in WORKLOADS:
         text = (args.workloads / f"{workload}.txt").read_text(encoding="utf-8")
-        counts[workload] = {"lines": len(text.splitlines()),
-                            **{measure: totals[workload, measure] for measure in FUNCTIONS}}
+        counts[workload] = {
+            "lines": len(text.splitlines()),
+            **{measure: totals[workload, measure] for measure in FUNCTIONS},
+        }
     if args.out:
-        args.out.write_text(json.dumps({"functions": {m: p for m, (_, p) in FUNCTIONS.items()}, "counts": counts},
-                                       indent=1))
+        args.out.write_text(
+            json.dumps({"functions": {m: p for m, (_, p) in FUNCTIONS.items()}, "counts": counts}, indent=1)
+        )
     print(markdown(counts), end="")
 
 

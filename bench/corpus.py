@@ -182,6 +182,7 @@ def cjk_lines() -> list[str]:
 
 def latin1_word(words: Sequence[str]) -> Word:
     """Words of one language, rarely a plain bracket."""
+
     def word(rng: random.Random) -> str:
         return rng.choice(PLAIN_BRACKETS) if rng.random() < 0.01 else rng.choice(words)
 
@@ -191,9 +192,18 @@ def latin1_word(words: Sequence[str]) -> Word:
 def latin1_lines() -> list[str]:
     """French and Norwegian lines, one of each in turn, each with at least
     one character beyond ASCII."""
+
     def lines_in(seed: int, speakers: Sequence[str], words: Sequence[str]) -> list[str]:
-        return lines_of(seed, speakers, ":", latin1_word(words), " ", tag=lambda rng: random_tag(rng, LATIN1_FONTS),
-                        keep=lambda line: not line.isascii(), count=LINE_COUNT // 2)
+        return lines_of(
+            seed,
+            speakers,
+            ":",
+            latin1_word(words),
+            " ",
+            tag=lambda rng: random_tag(rng, LATIN1_FONTS),
+            keep=lambda line: not line.isascii(),
+            count=LINE_COUNT // 2,
+        )
 
     french = lines_in(LATIN1_SEED, FRENCH_SPEAKERS, FRENCH_WORDS)
     norwegian = lines_in(LATIN1_SEED + 1, NORWEGIAN_SPEAKERS, NORWEGIAN_WORDS)
@@ -212,8 +222,13 @@ def emoji_lines() -> list[str]:
 
 def line_inputs() -> dict[str, list[str]]:
     """The workloads that are many lines, each parsed on its own, by name."""
-    return {"short_lines": short_lines(), "ascii_lines": ascii_lines(), "cjk_lines": cjk_lines(),
-            "latin1_lines": latin1_lines(), "emoji_lines": emoji_lines()}
+    return {
+        "short_lines": short_lines(),
+        "ascii_lines": ascii_lines(),
+        "cjk_lines": cjk_lines(),
+        "latin1_lines": latin1_lines(),
+        "emoji_lines": emoji_lines(),
+    }
 
 
 def joined_corpus() -> str:

@@ -116,8 +116,15 @@ static PyMethodDef methods[] = {
 };
 
 static struct PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "_object_floor", "The cost of parse_str's result objects alone.",
-    -1, methods, NULL, NULL, NULL, NULL,
+    PyModuleDef_HEAD_INIT,
+    "_object_floor",
+    "The cost of parse_str's result objects alone.",
+    -1,
+    methods,
+    NULL,
+    NULL,
+    NULL,
+    NULL,
 };
 
 PyMODINIT_FUNC PyInit__object_floor(void)

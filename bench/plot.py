@@ -87,8 +87,7 @@ def measure(joined: str, build: Build) -> dict[str, list[tuple[int, float]]]:
 
 
 def draw(points: dict[str, list[tuple[int, float]]], out: Path) -> None:
-    labels = {"module": "parse_str", "regex": "regex equivalent", "model": "reference model",
-              "floor": "object floor"}
+    labels = {"module": "parse_str", "regex": "regex equivalent", "model": "reference model", "floor": "object floor"}
     figure, axes = plt.subplots(figsize=(9, 5), dpi=100)
     for name, style in STYLES.items():
         sizes, throughputs = zip(*points[name], strict=True)

@@ -42,6 +42,7 @@ class Row:
 @dataclass
 class NeverRow:
     """Whether something happened that should never happen."""
+
     measure: str
     happened: bool
     target: str = "never"
@@ -81,26 +82,38 @@ WORKLOAD_LABELS = {
 def python_rows(times: dict[str, float]) -> list[Row]:
     def ratio(workload: str, over: str, under: str) -> Row:
         names = {"module": "parse_str", "floor": "floor"}
-        return Row(f"{WORKLOAD_LABELS[workload]}: {names.get(over, over)} / {names.get(under, under)}",
-                   times[f"{workload}/{over}"] / times[f"{workload}/{under}"])
+        return Row(
+            f"{WORKLOAD_LABELS[workload]}: {names.get(over, over)} / {names.get(under, under)}",
+            times[f"{workload}/{over}"] / times[f"{workload}/{under}"],
+        )
 
     def target(row: Row, goal: str) -> Row:
         row.target = goal
         return row
 
     rows = [target(ratio("short_lines", "regex", "module"), ">= 6")]
-    rows += [target(ratio(workload, "module", "floor"), "<= 1.3")
-             for workload in ("short_lines", "ascii_lines", "cjk_lines", "latin1_lines", "emoji_lines", "joined_corpus")]
+    rows += [
+        target(ratio(workload, "module", "floor"), "<= 1.3")
+        for workload in ("short_lines", "ascii_lines", "cjk_lines", "latin1_lines", "emoji_lines", "joined_corpus")
+    ]
     rows += [
         target(ratio("cjk_lines", "regex", "module"), ">= 3.5"),
         target(ratio("joined_corpus", "regex", "module"), ">= 5"),
         target(ratio("markup_free_1mib", "regex", "module"), ">= 100"),
-        Row(f'{WORKLOAD_LABELS["markup_free_1mib"]}: parse_str throughput / text.find("\\0") throughput',
-            times["markup_free_1mib/find"] / times["markup_free_1mib/module"], ">= 0.5"),
+        Row(
+            f'{WORKLOAD_LABELS["markup_free_1mib"]}: parse_str throughput / text.find("\\0") throughput',
+            times["markup_free_1mib/find"] / times["markup_free_1mib/module"],
+            ">= 0.5",
+        ),
     ]
     for shape, unit in corpus.ADVERSARIAL_UNITS.items():
-        rows.append(Row(f"`{unit}` repeated: parse_str 4 MiB time / 2 MiB time",
-                        times[f"{shape}_4mib/module"] / times[f"{shape}_2mib/module"], "<= 2.6"))
+        rows.append(
+            Row(
+                f"`{unit}` repeated: parse_str 4 MiB time / 2 MiB time",
+                times[f"{shape}_4mib/module"] / times[f"{shape}_2mib/module"],
+                "<= 2.6",
+            )
+        )
     rows += [ratio(workload, "regex", "module") for workload in ("ascii_lines", "latin1_lines", "emoji_lines")]
     rows.append(ratio("markup_free_1mib", "module", "floor"))
     rows += [ratio(workload, "model", "module") for workload in ("short_lines", "markup_free_1mib", "joined_corpus")]
@@ -110,10 +123,18 @@ def python_rows(times: dict[str, float]) -> list[Row]:
 def check_rows(checks: dict[str, Any]) -> list[NeverRow]:
     """The finding of the check that parse_str leaves a str's size alone."""
     changed = checks["getsizeof_changed"]
-    where = ", ".join(f"{width} {count['changed']} of {count['strs']}"
-                      for width, count in changed.items() if count["changed"]) or "none"
-    return [NeverRow(f"sys.getsizeof(str) changed by parse_str, on fresh strs of every width (changed: {where})",
-                     any(count["changed"] for count in changed.values()))]
+    where = (
+        ", ".join(
+            f"{width} {count['changed']} of {count['strs']}" for width, count in changed.items() if count["changed"]
+        )
+        or "none"
+    )
+    return [
+        NeverRow(
+            f"sys.getsizeof(str) changed by parse_str, on fresh strs of every width (changed: {where})",
+            any(count["changed"] for count in changed.values()),
+        )
+    ]
 
 
 def core_ratio(throughputs: dict[str, float], workload: str) -> float:
@@ -121,19 +142,38 @@ def core_ratio(throughputs: dict[str, float], workload: str) -> float:
 
 
 def cpp_rows(throughputs: dict[str, float]) -> list[Row]:
-    rows = [Row("core on 1 MiB markup-free text: throughput / memcpy throughput",
-                core_ratio(throughputs, "markup_free_1mib"), ">= 0.5")]
-    labels = {"short_lines": "dialogue lines", "ascii_lines": "ASCII dialogue lines", "cjk_lines": "CJK lines",
-              "latin1_lines": "Latin-1 lines", "emoji_lines": "emoji lines", "joined_corpus": "the joined text"}
-    rows += [Row(f"core on {label}: throughput / memcpy throughput", core_ratio(throughputs, workload))
-             for workload, label in labels.items() if f"parse/{workload}" in throughputs]
+    rows = [
+        Row(
+            "core on 1 MiB markup-free text: throughput / memcpy throughput",
+            core_ratio(throughputs, "markup_free_1mib"),
+            ">= 0.5",
+        )
+    ]
+    labels = {
+        "short_lines": "dialogue lines",
+        "ascii_lines": "ASCII dialogue lines",
+        "cjk_lines": "CJK lines",
+        "latin1_lines": "Latin-1 lines",
+        "emoji_lines": "emoji lines",
+        "joined_corpus": "the joined text",
+    }
+    rows += [
+        Row(f"core on {label}: throughput / memcpy throughput", core_ratio(throughputs, workload))
+        for workload, label in labels.items()
+        if f"parse/{workload}" in throughputs
+    ]
     return rows
 
 
 def thread_rows(threads: dict[str, Any]) -> list[Row]:
-    return [Row(f"dialogue lines on {threads['python'].split()[0]}t, {name}: 2 threads / 1 thread throughput"
-                f" (in CPU time {threads[key]['cpu_ratio']:.2f})", threads[key]["ratio"])
-            for key, name in (("parse_str", "parse_str"), ("floor", "floor"))]
+    return [
+        Row(
+            f"dialogue lines on {threads['python'].split()[0]}t, {name}: 2 threads / 1 thread throughput"
+            f" (in CPU time {threads[key]['cpu_ratio']:.2f})",
+            threads[key]["ratio"],
+        )
+        for key, name in (("parse_str", "parse_str"), ("floor", "floor"))
+    ]
 
 
 def callgrind_table(data: dict[str, Any]) -> str:
@@ -163,8 +203,10 @@ def main(results: Path) -> None:
         # the rows with a goal first, then those shown for context
         parts.append(markdown([row for row in rows if row.target] + [row for row in rows if not row.target]))
     if (results / "callgrind.json").exists():
-        parts.append("Instructions per line (callgrind):\n\n" + callgrind_table(json.loads(
-            (results / "callgrind.json").read_text())))
+        parts.append(
+            "Instructions per line (callgrind):\n\n"
+            + callgrind_table(json.loads((results / "callgrind.json").read_text()))
+        )
     text = "\n".join(parts)
     (results / "table.md").write_text(text, encoding="utf-8")
     print(text, end="")

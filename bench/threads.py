@@ -37,7 +37,6 @@ from typing import Any
 
 from marquill_parsing import parse_str
 
-
 # one pass over a thread's own lines, given the tag count of each
 OnePass = Callable[[list[str], list[int]], None]
 # a thread's (start, end, CPU seconds)
@@ -108,9 +107,16 @@ def scaling(one_pass: OnePass, lines: list[str], counts: list[int], seconds: flo
     # two idle cores would give, 2.0 unless the threads slow each other down,
     # whatever else runs on the machine
     cpu_ratios = [2 * (2 * one[1] / two[1]) for one, two in zip(single, double, strict=True)]
-    return {"passes": passes, "lines": len(lines), "ratio": statistics.median(ratios), "ratios": ratios,
-            "cpu_ratio": statistics.median(cpu_ratios), "cpu_ratios": cpu_ratios,
-            "one_thread_seconds": single, "two_threads_seconds": double}
+    return {
+        "passes": passes,
+        "lines": len(lines),
+        "ratio": statistics.median(ratios),
+        "ratios": ratios,
+        "cpu_ratio": statistics.median(cpu_ratios),
+        "cpu_ratios": cpu_ratios,
+        "one_thread_seconds": single,
+        "two_threads_seconds": double,
+    }
 
 
 def main() -> None:
@@ -141,10 +147,15 @@ def main() -> None:
         args.out.write_text(json.dumps(results, indent=1))
     for name in ("parse_str", "floor"):
         ratios = results[name]["ratios"]
-        print(f"threads: {name} on the dialogue lines, 2 threads / 1 thread throughput: "
-              f"{results[name]['ratio']:.2f} (median of {len(ratios)}, {min(ratios):.2f} to {max(ratios):.2f}); "
-              f"in CPU time {results[name]['cpu_ratio']:.2f}")
-    print("threads: load average (1, 5, 15 min) at the end: " + ", ".join(f"{load:.2f}" for load in results["load_average"]))
+        print(
+            f"threads: {name} on the dialogue lines, 2 threads / 1 thread throughput: "
+            f"{results[name]['ratio']:.2f} (median of {len(ratios)}, {min(ratios):.2f} to {max(ratios):.2f}); "
+            f"in CPU time {results[name]['cpu_ratio']:.2f}"
+        )
+    print(
+        "threads: load average (1, 5, 15 min) at the end: "
+        + ", ".join(f"{load:.2f}" for load in results["load_average"])
+    )
 
 
 if __name__ == "__main__":

@@ -111,7 +111,7 @@ def scan(data: bytes) -> list[Tag]:
         byte = data[i]
         if byte == OPEN_BRACE and i < last_close:
             r = raw_block_end(data, i)
-            tags.append((b"r", data[i + 1:r], i, r))
+            tags.append((b"r", data[i + 1 : r], i, r))
             open_tag, i = None, r + 1
         elif byte == OPEN_BRACKET and (fixed := fixed_tag_at(data, i)):
             kind, word, r = fixed
@@ -156,6 +156,4 @@ def parse(text: str) -> tuple[str, list[tuple[bytes, str]]]:
     UnicodeEncodeError.
     """
     text_bytes, tags = parse_spans(text.encode("utf-8"))
-    return text_bytes.decode("utf-8"), [
-        (kind, value.decode("utf-8")) for kind, value, _, _ in tags
-    ]
+    return text_bytes.decode("utf-8"), [(kind, value.decode("utf-8")) for kind, value, _, _ in tags]

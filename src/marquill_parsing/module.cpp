@@ -146,8 +146,8 @@ PyObject* str_from_units(const Unit* line, int64_t start, int64_t end, bool asci
 // The (kind, value) pair of a tag.
 template <class Unit>
 PyObject* tag_tuple_from(const ModuleState& state, const TagSpan& span, const Unit* line, bool ascii) {
-    PyObject* value = span.fixed >= 0 ? Py_NewRef(state.fixedValues[span.fixed])
-                                      : str_from_units(line, span.valueL, span.r, ascii);
+    PyObject* value =
+        span.fixed >= 0 ? Py_NewRef(state.fixedValues[span.fixed]) : str_from_units(line, span.valueL, span.r, ascii);
     if (value == nullptr) return nullptr;
     PyObject* tag_tuple = PyTuple_New(2);
     if (tag_tuple == nullptr) {
@@ -161,8 +161,8 @@ PyObject* tag_tuple_from(const ModuleState& state, const TagSpan& span, const Un
 
 // The list of pairs; on the way, `shape` measures the template.
 template <class Unit>
-PyObject* result_list_from(const ModuleState& state, const TagSpans& spans, const Unit* line, bool ascii,
-                           TemplateShape<Unit>& shape) {
+PyObject* result_list_from(
+    const ModuleState& state, const TagSpans& spans, const Unit* line, bool ascii, TemplateShape<Unit>& shape) {
     PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
     if (result_list == nullptr) return nullptr;
     Py_ssize_t i = 0;
@@ -217,8 +217,8 @@ PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* unit
     TemplateShape<Unit> shape(units, n, ascii);
     PyObject* result_list = result_list_from(state, spans, units, ascii, shape);
     if (result_list == nullptr) return nullptr;
-    PyObject* text = new_str<Unit>(shape.size(), shape.maxchar(),
-                                   [&](auto* out) { fill_template(units, n, spans, out); });
+    PyObject* text =
+        new_str<Unit>(shape.size(), shape.maxchar(), [&](auto* out) { fill_template(units, n, spans, out); });
     return result_tuple_from(text, result_list);
 }
 
@@ -318,15 +318,9 @@ PyModuleDef_Slot moduleSlots[] = {
 };
 
 PyModuleDef moduleDefinition = {
-    PyModuleDef_HEAD_INIT,
-    "marquill_parsing",
-    "I hope it's faster than regular expression",
-    sizeof(ModuleState),
-    moduleMethods,
-    moduleSlots,
-    module_traverse,
-    module_clear,
-    module_free,
+    PyModuleDef_HEAD_INIT, "marquill_parsing", "I hope it's faster than regular expression",
+    sizeof(ModuleState),   moduleMethods,      moduleSlots,
+    module_traverse,       module_clear,       module_free,
 };
 
 }  // namespace

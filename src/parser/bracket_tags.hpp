@@ -21,9 +21,19 @@ struct Keyword {
 
 // No match is a prefix of another, so the order never changes a result.
 inline constexpr Keyword keywords[] = {
-    {"center]", 'a', 0},   {"left]", 'a', 1},     {"right]", 'a', 2},     {"pixel ", 'a', -1},
-    {"style ", 's', -1},   {"font ", 'f', -1},    {"nowrap]", 't', 3},    {"passport]", 't', 4},
-    {"autowrap]", 't', 5}, {"noautowrap]", 't', 6},
+    // alignments
+    {"center]", 'a', 0},
+    {"left]", 'a', 1},
+    {"right]", 'a', 2},
+    // argument tags
+    {"pixel ", 'a', -1},
+    {"style ", 's', -1},
+    {"font ", 'f', -1},
+    // text-flow switches
+    {"nowrap]", 't', 3},
+    {"passport]", 't', 4},
+    {"autowrap]", 't', 5},
+    {"noautowrap]", 't', 6},
 };
 
 // For each ASCII character, the rows whose match begins with it, in table

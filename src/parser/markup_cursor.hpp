@@ -42,7 +42,7 @@ private:
             if (from + 64 <= n_) return set_window(from);
         }
         if (n_ >= 64) return set_window(n_ - 64);  // next() ignores the units before `from`
-        windowStart_ = 0;  // a line shorter than a window
+        windowStart_ = 0;                          // a line shorter than a window
         bits_ = markup_bits_below_64(line_, n_);
     }
 

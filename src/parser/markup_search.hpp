@@ -24,8 +24,7 @@
 #elif defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define MARQUILL_SEARCH_SSE2 1  // MSVC does not define __SSE2__, though x64 always has it
 #define MARQUILL_SEARCH_NEON 0
-#elif (defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || \
-    defined(_M_ARM64)
+#elif (defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_M_ARM64)
 #define MARQUILL_SEARCH_SSE2 0
 #define MARQUILL_SEARCH_NEON 1
 #else

@@ -17,8 +17,8 @@ TagSpans::~TagSpans() {
 bool TagSpans::grow() noexcept {
     if (capacity_ > SIZE_MAX / 2 / sizeof(TagSpan)) return false;
     const size_t capacity = capacity_ * 2;
-    void* grown = data_ == inline_ ? std::malloc(capacity * sizeof(TagSpan))
-                                   : std::realloc(data_, capacity * sizeof(TagSpan));
+    void* grown =
+        data_ == inline_ ? std::malloc(capacity * sizeof(TagSpan)) : std::realloc(data_, capacity * sizeof(TagSpan));
     if (grown == nullptr) return false;
     if (data_ == inline_) std::memcpy(grown, inline_, size_ * sizeof(TagSpan));
     data_ = static_cast<TagSpan*>(grown);

@@ -22,42 +22,45 @@ TEST_P(Markup, GivesTextAndTags) {
 }
 
 // Spans are inclusive: l is the '[', r the closing ']'.
-INSTANTIATE_TEST_SUITE_P(BracketTags, Markup, testing::Values(
-    Case{"", "", {}},
-    Case{"no markup here", "no markup here", {}},
-    Case{"[center]Hi", "{}Hi", {{'a', "center", 0, 7}}},
-    Case{"a[left]b[right]c", "a{}b{}c", {{'a', "left", 1, 6}, {'a', "right", 8, 14}}},
-    Case{"[pixel 50]x", "{}x", {{'a', "50", 0, 9}}},
-    Case{"[style red]x[font big]y", "{}x{}y", {{'s', "red", 0, 10}, {'f', "big", 12, 21}}},
-    Case{"[nowrap][passport][autowrap][noautowrap]", "{}{}{}{}",
-         {{'t', "nowrap", 0, 7}, {'t', "passport", 8, 17}, {'t', "autowrap", 18, 27},
-          {'t', "noautowrap", 28, 39}}},
-    Case{"[pixel ]x", "{}x", {{'a', "", 0, 7}}},
-    Case{"[pixel ", "[pixel ", {}},
-    Case{"[font ", "[font ", {}},
-    Case{"[pixel 5", "[pixel 5", {}},
-    Case{"[center", "[center", {}},
-    Case{"[centre] [Center] [center ] [pixel50] a]b", "[centre] [Center] [center ] [pixel50] a]b", {}},
-    Case{"[", "[", {}},
-    Case{"[[center]]", "[{}]", {{'a', "center", 1, 8}}},
-    Case{"[pixel a b [c]", "{}", {{'a', "a b [c", 0, 13}}},
-    Case{"[pixel 1]]", "{}]", {{'a', "1", 0, 8}}},
-    // a new opener replaces the open one, whose opener stays as text
-    Case{"[font a[style b]c]", "[font a{}c]", {{'s', "b", 7, 15}}},
-    Case{"[font [style x]]", "[font {}]", {{'s', "x", 6, 14}}},
-    // a fixed tag inside an open argument tag closes nothing: it forgets it
-    Case{"[font a[center]b]", "[font a{}b]", {{'a', "center", 7, 14}}},
-    Case{"[pixel 5[nowrap]]z", "[pixel 5{}]z", {{'t', "nowrap", 8, 15}}},
-    // NUL is plain text, also inside arguments
-    Case{"a\0[center]b"s, "a\0{}b"s, {{'a', "center", 2, 9}}},
-    Case{"[pixel \0]"s, "{}", {{'a', "\0"s, 0, 8}}},
-    Case{"[\0center]"s, "[\0center]"s, {}},
-    // long plain text before and between tags, which the scan skips
-    Case{std::string(300, 'a') + "[center]" + std::string(300, 'b') + "[font x]",
-         std::string(300, 'a') + "{}" + std::string(300, 'b') + "{}", {{'a', "center", 300, 307}, {'f', "x", 608, 615}}},
-    // multi-byte UTF-8 passes through; positions count bytes
-    Case{"é[font 日本]ü", "é{}ü", {{'f', "日本", 2, 14}}}
-));
+INSTANTIATE_TEST_SUITE_P(
+    BracketTags,
+    Markup,
+    testing::Values(
+        Case{"", "", {}},
+        Case{"no markup here", "no markup here", {}},
+        Case{"[center]Hi", "{}Hi", {{'a', "center", 0, 7}}},
+        Case{"a[left]b[right]c", "a{}b{}c", {{'a', "left", 1, 6}, {'a', "right", 8, 14}}},
+        Case{"[pixel 50]x", "{}x", {{'a', "50", 0, 9}}},
+        Case{"[style red]x[font big]y", "{}x{}y", {{'s', "red", 0, 10}, {'f', "big", 12, 21}}},
+        Case{"[nowrap][passport][autowrap][noautowrap]",
+             "{}{}{}{}",
+             {{'t', "nowrap", 0, 7}, {'t', "passport", 8, 17}, {'t', "autowrap", 18, 27}, {'t', "noautowrap", 28, 39}}},
+        Case{"[pixel ]x", "{}x", {{'a', "", 0, 7}}},
+        Case{"[pixel ", "[pixel ", {}},
+        Case{"[font ", "[font ", {}},
+        Case{"[pixel 5", "[pixel 5", {}},
+        Case{"[center", "[center", {}},
+        Case{"[centre] [Center] [center ] [pixel50] a]b", "[centre] [Center] [center ] [pixel50] a]b", {}},
+        Case{"[", "[", {}},
+        Case{"[[center]]", "[{}]", {{'a', "center", 1, 8}}},
+        Case{"[pixel a b [c]", "{}", {{'a', "a b [c", 0, 13}}},
+        Case{"[pixel 1]]", "{}]", {{'a', "1", 0, 8}}},
+        // a new opener replaces the open one, whose opener stays as text
+        Case{"[font a[style b]c]", "[font a{}c]", {{'s', "b", 7, 15}}},
+        Case{"[font [style x]]", "[font {}]", {{'s', "x", 6, 14}}},
+        // a fixed tag inside an open argument tag closes nothing: it forgets it
+        Case{"[font a[center]b]", "[font a{}b]", {{'a', "center", 7, 14}}},
+        Case{"[pixel 5[nowrap]]z", "[pixel 5{}]z", {{'t', "nowrap", 8, 15}}},
+        // NUL is plain text, also inside arguments
+        Case{"a\0[center]b"s, "a\0{}b"s, {{'a', "center", 2, 9}}},
+        Case{"[pixel \0]"s, "{}", {{'a', "\0"s, 0, 8}}},
+        Case{"[\0center]"s, "[\0center]"s, {}},
+        // long plain text before and between tags, which the scan skips
+        Case{std::string(300, 'a') + "[center]" + std::string(300, 'b') + "[font x]",
+             std::string(300, 'a') + "{}" + std::string(300, 'b') + "{}",
+             {{'a', "center", 300, 307}, {'f', "x", 608, 615}}},
+        // multi-byte UTF-8 passes through; positions count bytes
+        Case{"é[font 日本]ü", "é{}ü", {{'f', "日本", 2, 14}}}));
 
 TEST(ParsedText, TextBufferIsExactlySized) {
     const std::string input = "ab[center]cd[pixel 12]ef[nowrap";
@@ -128,7 +131,9 @@ TEST(ParsedText, ReleasesEverythingWhenMemoryRunsOut) {
     int allocations = 0;
     {
         const FailingAllocations counting(-1);
-        { const marquill::ParsedText parsed(input.c_str(), n); }
+        {
+            const marquill::ParsedText parsed(input.c_str(), n);
+        }
         allocations = counting.made();
         EXPECT_EQ(counting.live(), 0);
     }

@@ -10,31 +10,32 @@ using namespace std::string_literals;
 
 namespace {
 
-INSTANTIATE_TEST_SUITE_P(RawBlocks, Markup, testing::Values(
-    Case{"{a}b", "{}b", {{'r', "a", 0, 2}}},
-    Case{"x{a}b", "x{}b", {{'r', "a", 1, 3}}},
-    Case{"{}", "{}", {{'r', "", 0, 1}}},
-    Case{"x{a}}{b}", "x{}{}", {{'r', "a}", 1, 4}, {'r', "b", 5, 7}}},
-    Case{"x{a{b}c}", "x{}", {{'r', "a{b}c", 1, 7}}},
-    Case{"x{{}}", "x{}", {{'r', "{}", 1, 4}}},
-    Case{"x{a", "x{a", {}},
-    Case{"{{{", "{{{", {}},
-    Case{"x}{a}", "x}{}", {{'r', "a", 2, 4}}},
-    Case{"}}}", "}}}", {}},
-    Case{"x{a[center]b}y", "x{}y", {{'r', "a[center]b", 1, 12}}},
-    Case{"{a}[center]{b}", "{}{}{}", {{'r', "a", 0, 2}, {'a', "center", 3, 10}, {'r', "b", 11, 13}}},
-    Case{"{a}x}y{b", "{}y{b", {{'r', "a}x", 0, 4}}},
-    Case{"{a} {", "{} {", {{'r', "a", 0, 2}}},
-    // a block inside an open argument tag forgets the tag, like a fixed tag
-    Case{"[font x{a}]", "[font x{}]", {{'r', "a", 7, 9}}},
-    Case{"[style {c}][font f]", "[style {}]{}", {{'r', "c", 7, 9}, {'f', "f", 11, 18}}},
-    // the block is tried first, so a ']' inside it closes nothing
-    Case{"[font x{a]b}", "[font x{}", {{'r', "a]b", 7, 11}}},
-    Case{"[pixel {", "[pixel {", {}},
-    Case{"{x\0y}"s, "{}", {{'r', "x\0y"s, 0, 4}}},
-    Case{"\0{\0}\0"s, "\0{}\0"s, {{'r', "\0"s, 1, 3}}},
-    Case{"é{日本}ü{", "é{}ü{", {{'r', "日本", 2, 9}}}
-));
+INSTANTIATE_TEST_SUITE_P(
+    RawBlocks,
+    Markup,
+    testing::Values(Case{"{a}b", "{}b", {{'r', "a", 0, 2}}},
+                    Case{"x{a}b", "x{}b", {{'r', "a", 1, 3}}},
+                    Case{"{}", "{}", {{'r', "", 0, 1}}},
+                    Case{"x{a}}{b}", "x{}{}", {{'r', "a}", 1, 4}, {'r', "b", 5, 7}}},
+                    Case{"x{a{b}c}", "x{}", {{'r', "a{b}c", 1, 7}}},
+                    Case{"x{{}}", "x{}", {{'r', "{}", 1, 4}}},
+                    Case{"x{a", "x{a", {}},
+                    Case{"{{{", "{{{", {}},
+                    Case{"x}{a}", "x}{}", {{'r', "a", 2, 4}}},
+                    Case{"}}}", "}}}", {}},
+                    Case{"x{a[center]b}y", "x{}y", {{'r', "a[center]b", 1, 12}}},
+                    Case{"{a}[center]{b}", "{}{}{}", {{'r', "a", 0, 2}, {'a', "center", 3, 10}, {'r', "b", 11, 13}}},
+                    Case{"{a}x}y{b", "{}y{b", {{'r', "a}x", 0, 4}}},
+                    Case{"{a} {", "{} {", {{'r', "a", 0, 2}}},
+                    // a block inside an open argument tag forgets the tag, like a fixed tag
+                    Case{"[font x{a}]", "[font x{}]", {{'r', "a", 7, 9}}},
+                    Case{"[style {c}][font f]", "[style {}]{}", {{'r', "c", 7, 9}, {'f', "f", 11, 18}}},
+                    // the block is tried first, so a ']' inside it closes nothing
+                    Case{"[font x{a]b}", "[font x{}", {{'r', "a]b", 7, 11}}},
+                    Case{"[pixel {", "[pixel {", {}},
+                    Case{"{x\0y}"s, "{}", {{'r', "x\0y"s, 0, 4}}},
+                    Case{"\0{\0}\0"s, "\0{}\0"s, {{'r', "\0"s, 1, 3}}},
+                    Case{"é{日本}ü{", "é{}ü{", {{'r', "日本", 2, 9}}}));
 
 // Positions and the budget over a long input with blocks and tags in turn.
 TEST(RawBlocks, TextMatchesBudgetOnLongInput) {
@@ -60,7 +61,11 @@ TEST(RawBlocks, LongRunsOfOpenersAreLinear) {
         "{a}" + std::string(n, '{'),
         std::string(n / 2, '{') + "}" + std::string(n / 2, '{'),
         std::string(n, '['),
-        [&] { std::string s; while (s.size() < n) s += "[pixel "; return s; }(),
+        [&] {
+            std::string s;
+            while (s.size() < n) s += "[pixel ";
+            return s;
+        }(),
     };
     for (const std::string& input : inputs) {
         const auto start = std::chrono::steady_clock::now();

@@ -14,23 +14,33 @@ from marquill_parsing import parse_str
 from reference_model import parse as model_parse
 
 settings.register_profile("default", max_examples=3000, deadline=None)
-settings.register_profile("long", max_examples=300_000, deadline=None,
-                          suppress_health_check=[HealthCheck.too_slow])
+settings.register_profile("long", max_examples=300_000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
-KEYWORDS = ["center]", "left]", "right]", "pixel ", "style ", "font ",
-            "nowrap]", "passport]", "autowrap]", "noautowrap]"]
+KEYWORDS = [
+    "center]",
+    "left]",
+    "right]",
+    "pixel ",
+    "style ",
+    "font ",
+    "nowrap]",
+    "passport]",
+    "autowrap]",
+    "noautowrap]",
+]
 FRAGMENTS = (
-    ["[" + k for k in KEYWORDS]              # whole tags and openers
-    + KEYWORDS                               # keywords without their '['
-    + [k[: len(k) // 2] for k in KEYWORDS]   # cut short
+    ["[" + k for k in KEYWORDS]  # whole tags and openers
+    + KEYWORDS  # keywords without their '['
+    + [k[: len(k) // 2] for k in KEYWORDS]  # cut short
     + ["[", "]", "{", "}", "{}", " ", "\0", "a", "xyz", "[Center]", "[pixel", "[center "]
-    + ["é", "€", "日本", "😀"]             # 2-, 3- and 4-byte UTF-8
+    + ["é", "€", "日本", "😀"]  # 2-, 3- and 4-byte UTF-8
 )
 
 fragment = st.sampled_from(FRAGMENTS) | st.text(max_size=3)
-run = st.builds(lambda f, k: f * k, st.sampled_from(["{", "[", "]", "}", "[pixel ", "{a}", "[font a"]),
-                st.integers(1, 64))
+run = st.builds(
+    lambda f, k: f * k, st.sampled_from(["{", "[", "]", "}", "[pixel ", "{a}", "[font a"]), st.integers(1, 64)
+)
 lines = st.lists(fragment | run, max_size=40).map("".join)
 
 # Characters of each width a str stores, with the ends of each width and of
@@ -126,8 +136,12 @@ def widened(line, char):
 # character is a str that is not flagged ASCII.
 FORMS = {"str": str, "subclass": Line}
 if _testcapi:
-    FORMS.update({f"stored as wide as U+{ord(char):04X}": functools.partial(widened, char=char)
-                  for char in ("\xff", "\uffff", "\U0010ffff")})
+    FORMS.update(
+        {
+            f"stored as wide as U+{ord(char):04X}": functools.partial(widened, char=char)
+            for char in ("\xff", "\uffff", "\U0010ffff")
+        }
+    )
 
 
 @pytest.mark.skipif(NO_WIDENING is not None, reason=str(NO_WIDENING))

@@ -11,16 +11,27 @@ import pytest
 
 from marquill_parsing import parse_str
 
-interpreters = pytest.importorskip("concurrent.interpreters",
-                                   reason="needs concurrent.interpreters (CPython 3.14 or newer)")
+interpreters = pytest.importorskip(
+    "concurrent.interpreters", reason="needs concurrent.interpreters (CPython 3.14 or newer)"
+)
 from concurrent.futures import InterpreterPoolExecutor  # noqa: E402  (there since the same version)
 
 UNDER_SANITIZER = "LD_PRELOAD" in os.environ and "asan" in os.environ["LD_PRELOAD"]
 
 # Every width of str, with and without tags.
 LINES = [
-    "", "plain", "Hello [center]{name}!", "a\0[left]b", "x{a}}{b}", "[pixel 5[nowrap]]z",
-    "café [font é]", "ø{ÿ}", "灯塔[style 粗体]{名字}——", "—", "😀[passport]{x😀}", "[font 😀]",
+    "",
+    "plain",
+    "Hello [center]{name}!",
+    "a\0[left]b",
+    "x{a}}{b}",
+    "[pixel 5[nowrap]]z",
+    "café [font é]",
+    "ø{ÿ}",
+    "灯塔[style 粗体]{名字}——",
+    "—",
+    "😀[passport]{x😀}",
+    "[font 😀]",
 ]
 
 
@@ -97,8 +108,9 @@ CHURN = textwrap.dedent("""
 
 def test_many_interpreters_created_used_and_closed_leave_nothing_behind():
     count = 100
-    child = subprocess.run([sys.executable, "-c", CHURN, json.dumps(LINES), str(count)],
-                           capture_output=True, text=True, timeout=600)
+    child = subprocess.run(
+        [sys.executable, "-c", CHURN, json.dumps(LINES), str(count)], capture_output=True, text=True, timeout=600
+    )
     assert child.returncode == 0, child.stderr
     growth = json.loads(child.stdout)
     if UNDER_SANITIZER:

@@ -59,8 +59,16 @@ def test_a_line_without_tags_is_its_own_template():
 
 @pytest.mark.parametrize(
     "line",
-    ["plain words", "[center]x{name}", "café crème", "[font é]ø{x}", "灯塔已经黑了——", "[style 粗体]灯塔{x}",
-     "the lamp 😀", "😀[center]{x}"],
+    [
+        "plain words",
+        "[center]x{name}",
+        "café crème",
+        "[font é]ø{x}",
+        "灯塔已经黑了——",
+        "[style 粗体]灯塔{x}",
+        "the lamp 😀",
+        "😀[center]{x}",
+    ],
     ids=["ASCII", "ASCII, tags", "Latin-1", "Latin-1, tags", "BMP", "BMP, tags", "astral", "astral, tags"],
 )
 def test_the_line_keeps_its_size(line):

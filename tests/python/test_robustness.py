@@ -16,8 +16,17 @@ from reference_model import parse as model_parse
 UNDER_SANITIZER = "LD_PRELOAD" in os.environ and "asan" in os.environ["LD_PRELOAD"]
 
 MIXED = [
-    "", "plain", "Hello [center]{name}!", "[font é[style b]c]", "x{a}}{b}", "{{{",
-    "[pixel 5[nowrap]]z", "a\0[left]b", "😀[passport]€", "[font x{a}]", "]]]]",
+    "",
+    "plain",
+    "Hello [center]{name}!",
+    "[font é[style b]c]",
+    "x{a}}{b}",
+    "{{{",
+    "[pixel 5[nowrap]]z",
+    "a\0[left]b",
+    "😀[passport]€",
+    "[font x{a}]",
+    "]]]]",
 ]
 
 
@@ -46,8 +55,28 @@ class Line(str):
 
 @pytest.mark.parametrize(
     "argument",
-    [b"x", bytearray(b"x"), memoryview(b"x"), 1, 1.5, 1j, None, True, [], (), {}, set(),
-     object(), str, Line, len, Ellipsis, NotImplemented, range(3), iter("ab")],
+    [
+        b"x",
+        bytearray(b"x"),
+        memoryview(b"x"),
+        1,
+        1.5,
+        1j,
+        None,
+        True,
+        [],
+        (),
+        {},
+        set(),
+        object(),
+        str,
+        Line,
+        len,
+        Ellipsis,
+        NotImplemented,
+        range(3),
+        iter("ab"),
+    ],
     ids=repr,
 )
 def test_every_non_str_gets_a_type_error(argument):
@@ -80,7 +109,7 @@ def test_threads_get_the_results_of_one():
 
     def work(slot):
         barrier.wait()
-        results[slot] = [parse_str(line) for _ in range(5) for line in lines][-len(lines):]
+        results[slot] = [parse_str(line) for _ in range(5) for line in lines][-len(lines) :]
 
     threads = [threading.Thread(target=work, args=(slot,)) for slot in range(8)]
     for thread in threads:
@@ -98,6 +127,7 @@ def _address_space_cap_applies():
     ignores it, so that its own allocations do not fail. The probe lowers
     this process's soft limit far above any use, reads it back, restores it."""
     import resource
+
     soft, hard = resource.getrlimit(resource.RLIMIT_AS)
     probe = 1 << 46 if hard == resource.RLIM_INFINITY else hard - 1
     try:
@@ -115,6 +145,7 @@ def _exhaustion_unsupported():
         return "needs RLIMIT_AS to be applied, which this system ignores (qemu-user does)"
     try:
         import ctypes
+
         ctypes.CDLL(None).mallinfo2  # noqa: B018 (the look-up is the test: AttributeError without it)
     except (ImportError, OSError, AttributeError):
         return "needs glibc 2.33 or newer: the child reads malloc's counters with mallinfo2"
@@ -168,8 +199,9 @@ EXHAUSTION = textwrap.dedent("""
     ids=["tag-array", "text-buffer"],
 )
 def test_memory_exhaustion_raises_memory_error(unit, count):
-    child = subprocess.run([sys.executable, "-c", EXHAUSTION, unit, str(count)],
-                           capture_output=True, text=True, timeout=600)
+    child = subprocess.run(
+        [sys.executable, "-c", EXHAUSTION, unit, str(count)], capture_output=True, text=True, timeout=600
+    )
     assert child.returncode == 0, child.stderr
     assert child.stdout == "ok\n"
 
@@ -177,8 +209,10 @@ def test_memory_exhaustion_raises_memory_error(unit, count):
 # On the free-threaded 3.14 build, PyList_New releases its half-made list
 # before setting the list's item pointer when the item array cannot be
 # allocated, and list_dealloc then reads whatever that memory held.
-@pytest.mark.skipif(bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
-                    reason="PyList_New's own failure path is unsafe on free-threaded CPython 3.14")
+@pytest.mark.skipif(
+    bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+    reason="PyList_New's own failure path is unsafe on free-threaded CPython 3.14",
+)
 @pytest.mark.parametrize(
     "line",
     ["x[center]y{é}z[font ü]" * 3, "守望者：[center]灯塔{名字}已经黑了[font 宋体]好几天[pixel 3]。" * 3],
@@ -228,8 +262,9 @@ CAPPED_PARSE = textwrap.dedent("""
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer reserves address space of its own")
-@pytest.mark.skipif(not sys.platform.startswith("linux"),
-                    reason="needs Linux: the child reads /proc/self/status and caps RLIMIT_AS")
+@pytest.mark.skipif(
+    not sys.platform.startswith("linux"), reason="needs Linux: the child reads /proc/self/status and caps RLIMIT_AS"
+)
 def test_16_mib_of_brackets_parse_in_little_memory():
     assert model_parse("[center]" + "[]" * 64) == ("{}" + "[]" * 64, [(b"a", "center")])  # the child's expectation
     child = subprocess.run([sys.executable, "-c", CAPPED_PARSE], capture_output=True, text=True, timeout=600)

@@ -17,9 +17,7 @@ namespace marquill::sse2 {
 
 namespace {
 
-MARQUILL_TARGET_AVX2 __m256i load(const void* p) noexcept {
-    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
-}
+MARQUILL_TARGET_AVX2 __m256i load(const void* p) noexcept { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
 
 // 64 units narrowed to two vectors of bytes with saturation, as the SSE2
 // loads do. The packs work within each 128-bit half, which mixes the order

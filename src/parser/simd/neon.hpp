@@ -21,7 +21,9 @@ struct Vectors {
     static Vector load(const uint8_t* p) noexcept { return vld1q_u8(p); }
     // Unsigned saturating narrows: a unit above 0xff becomes 0xff, which is
     // no markup byte.
-    static Vector load(const uint16_t* p) noexcept { return vcombine_u8(vqmovn_u16(vld1q_u16(p)), vqmovn_u16(vld1q_u16(p + 8))); }
+    static Vector load(const uint16_t* p) noexcept {
+        return vcombine_u8(vqmovn_u16(vld1q_u16(p)), vqmovn_u16(vld1q_u16(p + 8)));
+    }
     static Vector load(const uint32_t* p) noexcept {
         const uint16x8_t low = vcombine_u16(vqmovn_u32(vld1q_u32(p)), vqmovn_u32(vld1q_u32(p + 4)));
         const uint16x8_t high = vcombine_u16(vqmovn_u32(vld1q_u32(p + 8)), vqmovn_u32(vld1q_u32(p + 12)));

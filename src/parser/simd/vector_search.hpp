@@ -39,8 +39,8 @@ typename V::Vector load_matches(const Unit* p) noexcept {
 // Bit k is set when unit k of the 64 at p is in the class.
 template <class V, ByteClass wanted, class Unit>
 uint64_t bits64(const Unit* p) noexcept {
-    return V::bits64(load_matches<V, wanted>(p), load_matches<V, wanted>(p + 16),
-                     load_matches<V, wanted>(p + 32), load_matches<V, wanted>(p + 48));
+    return V::bits64(load_matches<V, wanted>(p), load_matches<V, wanted>(p + 16), load_matches<V, wanted>(p + 32),
+                     load_matches<V, wanted>(p + 48));
 }
 
 template <class V, ByteClass wanted, class Unit>
@@ -66,9 +66,9 @@ uint64_t bits_below_64(const Unit* s, int64_t n) noexcept {
 template <class V, ByteClass wanted, class Unit>
 int64_t skip_by_64(const Unit* s, int64_t from, int64_t n) noexcept {
     for (; from + 64 <= n; from += 64) {
-        const auto any = V::either(V::either(load_matches<V, wanted>(s + from), load_matches<V, wanted>(s + from + 16)),
-                                   V::either(load_matches<V, wanted>(s + from + 32),
-                                             load_matches<V, wanted>(s + from + 48)));
+        const auto any =
+            V::either(V::either(load_matches<V, wanted>(s + from), load_matches<V, wanted>(s + from + 16)),
+                      V::either(load_matches<V, wanted>(s + from + 32), load_matches<V, wanted>(s + from + 48)));
         if (V::bits(any) != 0) break;
     }
     return from;
