@@ -42,7 +42,7 @@ for runtime in shared static; do
     run "$work/$runtime-repair.log" "$venv/bin/auditwheel" repair --patcher none \
         --wheel-dir "$work/$runtime/repaired" "$work/$runtime"/*.whl
     wheel=$(echo "$work/$runtime"/repaired/*.whl)
-    minor=$(basename "$wheel" | sed -nE 's/.*-manylinux_2_([0-9]+)_x86_64.*\.whl$/\1/p')
+    minor=$(basename "$wheel" | sed -nE 's/.*manylinux_2_([0-9]+)_x86_64.*\.whl$/\1/p')
     [ -n "$minor" ] || { echo "build-wheel: no manylinux tag on $wheel" >&2; exit 1; }
     echo "== libstdc++ $runtime: $(basename "$wheel")"
     if [ -z "$best" ] || [ "$minor" -lt "$best_minor" ]; then
