@@ -11,7 +11,9 @@
 # A python3.14 (python3.14t) on PATH is used as it is. Otherwise CPython is
 # built once per machine from the release tarball into a per-user cache,
 # after the Debian packages its build needs (install-system-deps.sh cpython):
-#   MARQUILL_CPYTHON_TARBALL  the tarball (default: the project's shared copy)
+#   MARQUILL_CPYTHON_TARBALL  the tarball (default: the project's shared copy,
+#                             beside the checkout or the repository it was
+#                             cloned from)
 #   MARQUILL_CACHE            the cache (default: ~/.cache/marquill_parsing)
 # The interpreter is built without --enable-shared: a shared libpython makes
 # every C-API call pay a thread-local lookup, which distorts benchmarks.
@@ -25,7 +27,20 @@ flavour=${1:-3.14}
 cpython_version=3.14.4
 cpython_sha256=d923c51303e38e249136fc1bdf3568d56ecb03214efdef48516176d3d7faaef8
 cpython_url=https://www.python.org/ftp/python/$cpython_version/Python-$cpython_version.tar.xz
-tarball=${MARQUILL_CPYTHON_TARBALL:-$root/../shared/toolchain/Python-$cpython_version.tar.xz}
+# The project's shared copy lies beside the checkout, or beside the
+# repository a fresh clone was made from.
+shared_tarball() {
+    local origin
+    origin=$(git -C "$root" config --get remote.origin.url 2>/dev/null || true)
+    for dir in "$root/.." ${origin:+"$origin/.."}; do
+        if [ -f "$dir/shared/toolchain/Python-$cpython_version.tar.xz" ]; then
+            echo "$dir/shared/toolchain/Python-$cpython_version.tar.xz"
+            return
+        fi
+    done
+    echo "$root/../shared/toolchain/Python-$cpython_version.tar.xz"
+}
+tarball=${MARQUILL_CPYTHON_TARBALL:-$(shared_tarball)}
 cache=${MARQUILL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/marquill_parsing}
 
 log() { echo "bootstrap: $*" >&2; }
