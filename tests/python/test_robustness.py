@@ -137,12 +137,19 @@ def _address_space_cap_applies():
         resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
 
 
-def _exhaustion_unsupported():
-    """Why the child below cannot work on this system, or None if it can."""
+def _capped_child_unsupported():
+    """Why a child with a capped address space cannot run here, or None."""
     if not sys.platform.startswith("linux"):
         return "needs Linux: the child reads /proc/self/status and caps RLIMIT_AS"
     if not _address_space_cap_applies():
         return "needs RLIMIT_AS to be applied, which this system ignores (qemu-user does)"
+    return None
+
+
+def _exhaustion_unsupported():
+    """Why the child below cannot work on this system, or None if it can."""
+    if _capped_child_unsupported() is not None:
+        return _capped_child_unsupported()
     try:
         import ctypes
 
@@ -152,6 +159,7 @@ def _exhaustion_unsupported():
     return None
 
 
+CAPPED_CHILD_UNSUPPORTED = _capped_child_unsupported()
 EXHAUSTION_UNSUPPORTED = _exhaustion_unsupported()
 EXHAUSTION = textwrap.dedent("""
     import ctypes, resource, sys
@@ -262,9 +270,7 @@ CAPPED_PARSE = textwrap.dedent("""
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer reserves address space of its own")
-@pytest.mark.skipif(
-    not sys.platform.startswith("linux"), reason="needs Linux: the child reads /proc/self/status and caps RLIMIT_AS"
-)
+@pytest.mark.skipif(CAPPED_CHILD_UNSUPPORTED is not None, reason=str(CAPPED_CHILD_UNSUPPORTED))
 def test_16_mib_of_brackets_parse_in_little_memory():
     assert model_parse("[center]" + "[]" * 64) == ("{}" + "[]" * 64, [(b"a", "center")])  # the child's expectation
     child = subprocess.run([sys.executable, "-c", CAPPED_PARSE], capture_output=True, text=True, timeout=600)
