@@ -30,10 +30,10 @@ def main() -> None:
     if not sysconfig.get_config_var("Py_GIL_DISABLED"):
         print("check_free_threaded: not a free-threaded interpreter; nothing to check")
         return
-    spec = importlib.util.find_spec("marquill_parsing")
-    if spec is None or spec.origin is None:
+    found = importlib.util.find_spec("marquill_parsing")
+    if found is None or found.origin is None:
         fail("marquill_parsing is not installed")
-    module = Path(spec.origin)
+    module = Path(found.origin)
     expected = "marquill_parsing" + sysconfig.get_config_var("EXT_SUFFIX")
     if module.name != expected:
         fail(f"{module} is not the free-threaded build ({expected})")

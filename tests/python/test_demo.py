@@ -6,9 +6,9 @@ from pathlib import Path
 import pytest
 
 DEMO_PATH = Path(__file__).parents[2] / "examples" / "demo.py"
-spec = importlib.util.spec_from_file_location("demo", DEMO_PATH)
-demo = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(demo)
+demo_loader = importlib.util.spec_from_file_location("demo", DEMO_PATH)
+demo = importlib.util.module_from_spec(demo_loader)
+demo_loader.loader.exec_module(demo)
 
 
 @pytest.mark.parametrize(
