@@ -24,5 +24,8 @@ rm -rf "$site"
     -C build-dir="$build/module" -C cmake.define.CMAKE_CXX_COMPILER=clang++ \
     -C cmake.define.CMAKE_CXX_FLAGS="$flags" -C cmake.define.MARQUILL_WERROR=ON "$root"
 module=$(echo "$site"/marquill_parsing*.so)
-ldd "$module" | grep -q 'libc++' || { echo "test-libcxx: $module does not link libc++" >&2; exit 1; }
+# ldd's output is taken whole: with pipefail, `ldd | grep -q` fails whenever
+# grep exits on the first match before ldd has written its last line.
+linked=$(ldd "$module")
+[[ $linked == *libc++* ]] || { echo "test-libcxx: $module does not link libc++" >&2; exit 1; }
 PYTHONPATH="$site" "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python" "$@"
