@@ -14,6 +14,7 @@
 #include "parser/find_tags.hpp"
 #include "parser/markup_search.hpp"
 #include "parser/tag_spans.hpp"
+#include "parser/unit_values.hpp"
 
 namespace {
 
@@ -42,20 +43,6 @@ constexpr auto kindSlots = [] {
 }();
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
-
-// The OR of `widest` and every unit: it has a bit at or above a kind's limit
-// exactly when one unit has. Stops once it reaches the units' own limit, as
-// nothing wider can come.
-template <class Unit>
-Py_UCS4 widen(const Unit* units, int64_t count, Py_UCS4 widest) noexcept {
-    constexpr Py_UCS4 top = sizeof(Unit) == 1 ? 0x80 : sizeof(Unit) == 2 ? 0x100 : 0x10000;
-    int64_t k = 0;
-    for (; k + 16 <= count && widest < top; k += 16) {
-        for (int j = 0; j < 16; ++j) widest |= units[k + j];
-    }
-    for (; k < count && widest < top; ++k) widest |= units[k];
-    return widest;
-}
 
 // The maxchar that PyUnicode_New needs for characters whose OR is `widest`.
 Py_UCS4 maxchar_of(Py_UCS4 widest) noexcept {
@@ -118,13 +105,15 @@ public:
     bool add(const TagSpan& span) noexcept {
         if (span.l < from_ || span.r < span.l || span.r >= n_) return false;
         size_ -= span.r - span.l + 1 - 2;
-        if (!ascii_) widest_ = widen(line_ + from_, span.l - from_, widest_);
+        if (!ascii_) widest_ |= marquill::or_of_units(line_ + from_, span.l - from_);
         from_ = span.r + 1;
         return true;
     }
 
     int64_t size() const noexcept { return size_; }
-    Py_UCS4 maxchar() const noexcept { return ascii_ ? 0x7f : maxchar_of(widen(line_ + from_, n_ - from_, widest_)); }
+    Py_UCS4 maxchar() const noexcept {
+        return ascii_ ? 0x7f : maxchar_of(widest_ | marquill::or_of_units(line_ + from_, n_ - from_));
+    }
 
 private:
     const Unit* line_;
@@ -139,7 +128,7 @@ private:
 template <class Unit>
 PyObject* str_from_units(const Unit* line, int64_t start, int64_t end, bool ascii) {
     const int64_t size = end - start;
-    const Py_UCS4 maxchar = ascii ? 0x7f : maxchar_of(widen(line + start, size, 0));
+    const Py_UCS4 maxchar = ascii ? 0x7f : maxchar_of(marquill::or_of_units(line + start, size));
     return new_str<Unit>(size, maxchar, [&](auto* out) { copy_units(line + start, size, out); });
 }
 
@@ -223,15 +212,8 @@ PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* unit
 }
 
 // A str holding a surrogate has no UTF-8, and parse_str refuses it as the
-// interpreter refuses to encode it. Only the 2- and 4-byte kinds can hold one.
-template <class Unit>
-bool holds_surrogate(const Unit* units, int64_t n) noexcept {
-    Unit found = 0;  // a plain OR over the whole line, which compilers vectorise
-    for (int64_t k = 0; k < n; ++k) found |= static_cast<Unit>(units[k] - 0xd800) < 0x800 ? 1 : 0;
-    return found != 0;
-}
-
-// Sets the interpreter's own UnicodeEncodeError for the line.
+// interpreter refuses to encode it, with the interpreter's own
+// UnicodeEncodeError.
 PyObject* refuse_surrogates(PyObject* line) {
     PyObject* encoded = PyUnicode_AsUTF8String(line);
     if (encoded == nullptr) return nullptr;
@@ -255,12 +237,12 @@ PyObject* parse_str(PyObject* module, PyObject* args) {
         case PyUnicode_1BYTE_KIND: return parse_units(state, args, static_cast<const Py_UCS1*>(data), n);
         case PyUnicode_2BYTE_KIND: {
             const auto* units = static_cast<const Py_UCS2*>(data);
-            if (holds_surrogate(units, n)) return refuse_surrogates(args);
+            if (marquill::holds_surrogate(units, n)) return refuse_surrogates(args);
             return parse_units(state, args, units, n);
         }
         default: {
             const auto* units = static_cast<const Py_UCS4*>(data);
-            if (holds_surrogate(units, n)) return refuse_surrogates(args);
+            if (marquill::holds_surrogate(units, n)) return refuse_surrogates(args);
             return parse_units(state, args, units, n);
         }
     }

@@ -1,7 +1,9 @@
 // The searches the scan relies on, over code units of any width (uint8_t,
 // uint16_t, uint32_t): where the markup units ('{', '[' or ']') of 64 units
 // are, and a skip over long plain text; inside a raw block's look-ahead the
-// next '}' or the next brace of either kind.
+// next '}' or the next brace of either kind. The vector files also hold the
+// whole-run passes of unit_values.hpp: the OR of a run's bytes, and whether a
+// run of wide units holds a surrogate.
 //
 // Each instruction set has a file of its own in simd/, and every one of them
 // must answer exactly as the unit-by-unit search of simd/byte_classes.hpp,
@@ -62,6 +64,13 @@ template <class Unit>
 int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
     return Vectors::skip_plain_text(s, from, n);
 }
+#if MARQUILL_SEARCH_SSE2
+using sse2::holds_surrogate;
+using sse2::or_of_bytes;
+#else
+using neon::holds_surrogate;
+using neon::or_of_bytes;
+#endif
 #else
 using bytewise::bits64;
 using bytewise::find;

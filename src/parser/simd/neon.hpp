@@ -52,4 +52,32 @@ struct Vectors {
     }
 };
 
+// The OR of the `size >= 16` bytes at p, as one word: the last 16 bytes are
+// read again, overlapping the blocks before (unit_values.hpp).
+inline uint64_t or_of_bytes(const uint8_t* p, int64_t size) noexcept {
+    uint8x16_t any = vld1q_u8(p + size - 16);
+    for (int64_t k = 0; k + 16 <= size; k += 16) any = vorrq_u8(any, vld1q_u8(p + k));
+    const uint64x2_t halves = vreinterpretq_u64_u8(any);
+    return vgetq_lane_u64(halves, 0) | vgetq_lane_u64(halves, 1);
+}
+
+// Whether one of the n units at s, 16 bytes or more, is a surrogate: its bits
+// above the lowest eleven read 0xd800.
+inline bool holds_surrogate(const uint16_t* s, int64_t n) noexcept {
+    auto surrogates = [](const uint16_t* p) {
+        return vceqq_u16(vandq_u16(vld1q_u16(p), vdupq_n_u16(0xf800)), vdupq_n_u16(0xd800));
+    };
+    uint16x8_t found = surrogates(s + n - 8);
+    for (int64_t k = 0; k + 8 <= n; k += 8) found = vorrq_u16(found, surrogates(s + k));
+    return vmaxvq_u16(found) != 0;
+}
+inline bool holds_surrogate(const uint32_t* s, int64_t n) noexcept {
+    auto surrogates = [](const uint32_t* p) {
+        return vceqq_u32(vandq_u32(vld1q_u32(p), vdupq_n_u32(0xfffff800u)), vdupq_n_u32(0xd800));
+    };
+    uint32x4_t found = surrogates(s + n - 4);
+    for (int64_t k = 0; k + 4 <= n; k += 4) found = vorrq_u32(found, surrogates(s + k));
+    return vmaxvq_u32(found) != 0;
+}
+
 }  // namespace marquill::neon
