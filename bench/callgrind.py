@@ -7,19 +7,18 @@ For each workload of lines (the dialogue lines, the ASCII lines, the CJK,
 Latin-1 and emoji lines) it runs this same file under valgrind three times, each time counting
 only what runs inside one function, called once per line:
 
-- core: the parser core alone, one ParsedText built and destroyed per line,
-  in bench/core_lines.cpp (within the module its constructor is inlined into
+- core: the parser core alone, the scan of each line at the width of its
+  str, in bench/core_lines.cpp (within the module the scan is inlined into
   parse_str);
 - parse_str: the whole call, from the argument check to the returned tuple;
 - floor: the object floor's build(text, k), which parses nothing and only
   creates the result objects (bench/object_floor.c).
 
 Freeing the returned objects happens after the call and is counted in none.
-As in bench/bench_python.py, the dialogue and ASCII lines are parsed with
-their UTF-8 already cached in the str (as from the second pass of a loop over
-the same lines on, when parse_str asks for it), the CJK, Latin-1 and emoji
-lines on strs that never had their UTF-8 asked for. Prints a markdown table and, with --out, writes the counts as JSON
-(bench/report.py shows them with the other tables).
+As in bench/bench_python.py, the dialogue and ASCII lines are parsed as
+read, the CJK, Latin-1 and emoji lines on fresh copies that never had their
+UTF-8 asked for. Prints a markdown table and, with --out, writes the counts
+as JSON (bench/report.py shows them with the other tables).
 
 The counted functions are named in FUNCTIONS below, the one place to change
 when the code is renamed; `nm -C` on the built module shows the names. The

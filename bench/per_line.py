@@ -7,9 +7,8 @@ A quick check with timeit-style loops, not the pyperf suite of run.sh:
 with a python that has the module installed. Each round times one pass of
 each parser over each workload, the parsers taking turns, so that a burst of
 other work on the machine falls on both; the median pass is reported. The
-dialogue lines are the same str objects every pass, so a non-ASCII line's
-UTF-8 is cached in it from the second pass on, as in a program that parses
-its lines again.
+dialogue lines are the same str objects every pass, as in a program that
+parses its lines again.
 """
 
 import statistics
