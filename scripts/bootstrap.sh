@@ -120,8 +120,10 @@ demo_interpreter() {
         fi
     )
     [ -n "$chosen" ] || { cpython 3.14; return; }
-    preferred=$(awk '$1 == 14' <<<"$chosen" | head -n1)
-    [ -n "$preferred" ] || preferred=$(sort -k1,1nr <<<"$chosen" | head -n1)
+    # awk reads all its input, so no writer of these pipelines can die of
+    # SIGPIPE (which pipefail would report as a failure), as with head.
+    preferred=$(awk '$1 == 14 && !found { print; found = 1 }' <<<"$chosen")
+    [ -n "$preferred" ] || preferred=$(sort -k1,1nr <<<"$chosen" | awk 'NR == 1')
     echo "${preferred#* }"
 }
 
