@@ -105,17 +105,26 @@ public:
     bool add(const TagSpan& span) noexcept {
         if (span.l < from_ || span.r < span.l || span.r >= n_) return false;
         size_ -= span.r - span.l + 1 - 2;
-        if (!ascii_) widest_ |= marquill::or_of_units(line_ + from_, span.l - from_);
+        widen_by(span.l);
         from_ = span.r + 1;
         return true;
     }
 
     int64_t size() const noexcept { return size_; }
-    Py_UCS4 maxchar() const noexcept {
-        return ascii_ ? 0x7f : maxchar_of(widest_ | marquill::or_of_units(line_ + from_, n_ - from_));
+    Py_UCS4 maxchar() noexcept {
+        if (ascii_) return 0x7f;
+        widen_by(n_);
+        return maxchar_of(widest_);
     }
 
 private:
+    // Takes in the units from the last span to `end`, unless the template is
+    // already as wide as the line's units can make it.
+    void widen_by(int64_t end) noexcept {
+        constexpr Py_UCS4 widthLimit = sizeof(Unit) == 1 ? 0x80 : sizeof(Unit) == 2 ? 0x100 : 0x10000;
+        if (!ascii_ && widest_ < widthLimit) widest_ |= marquill::or_of_units(line_ + from_, end - from_);
+    }
+
     const Unit* line_;
     int64_t n_;
     int64_t size_;
