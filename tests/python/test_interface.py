@@ -1,5 +1,6 @@
 """The module as callers and their tools see it."""
 
+import importlib.util
 import inspect
 import platform
 import sys
@@ -25,6 +26,17 @@ def test_text_is_positional_only():
 
 def test_only_parse_str_is_public():
     assert [name for name in dir(marquill_parsing) if not name.startswith("_")] == ["parse_str"]
+
+
+def test_a_module_not_yet_executed_refuses_calls():
+    # what import machinery, a lazy loader or a test tool can hold: the
+    # module object made from its spec, before its exec step has run
+    spec = importlib.util.find_spec("marquill_parsing")
+    assert spec is not None
+    module = importlib.util.module_from_spec(spec)
+    for line in ["plain", "[center]x"]:
+        with pytest.raises(SystemError, match="not initialised"):
+            module.parse_str(line)
 
 
 # The vector search each processor the wheels are built for should take;
