@@ -286,6 +286,8 @@ int module_exec(PyObject* module) {
         state.fixedValues[k] = PyUnicode_InternFromString(value.data());
         if (state.fixedValues[k] == nullptr) return -1;
     }
+    // The distribution's version, which the build takes from pyproject.toml.
+    if (PyModule_AddStringConstant(module, "__version__", MARQUILL_VERSION) < 0) return -1;
     // The search the parser was built with, for the tests to check.
     return PyModule_AddStringConstant(module, "_search_path", marquill::search::name);
 }
