@@ -51,8 +51,9 @@ PY
 fresh=$root/build/wheel-venv
 rm -rf "$fresh"
 "$venv/bin/python" -m venv "$fresh"
-# test-requires of [tool.cibuildwheel] and the type checkers
-"$fresh/bin/python" -m pip install -q "$wheel" pytest hypothesis mypy
+# the test group of pyproject.toml, which cibuildwheel installs too, and the
+# type checkers
+"$fresh/bin/python" -m pip install -q "$wheel" --group "$root/pyproject.toml:test" mypy
 
 # the copy stands where cibuildwheel puts its test-sources, away from the
 # source tree, so only the installed module can be imported
