@@ -1,11 +1,14 @@
 # make demo   parse and render the sample dialogue: needs a C++ compiler and
-#             CMake, and runs on the CPython already there (see CONTRIBUTING.md)
+#             CMake; runs on CPython 3.14 or the newest 3.10+ with its headers
+#             already there, and builds 3.14 only when there is none (see
+#             CONTRIBUTING.md)
 # make test   the whole suite: the formatters and linters, the C++ unit tests
 #             (natively, on the byte-by-byte search, cross-built for aarch64
 #             Linux and Windows, on musl, and with LLVM's libc++), a minute of
 #             fuzzing, the Python tests on every interpreter and on aarch64
 #             under qemu, the built wheel in a fresh environment, and the
-#             Python tests under sanitizers
+#             Python tests under sanitizers; each stage under a banner that
+#             says how long it took
 # make format apply the formatters (make lint checks them)
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
@@ -26,8 +29,12 @@ demo: deps-build
 	  $$venv/bin/python -m pip install -q . && \
 	  $$venv/bin/python examples/demo.py
 
-test: lint test-cpp test-portable test-aarch64 test-windows test-musl test-libcxx fuzz test-python \
-      test-python-aarch64 test-wheel sanitize
+# The stages of make test, in order, run by scripts/run-stages.sh, which
+# names each and times it.
+TEST_STAGES := lint test-cpp test-portable test-aarch64 test-windows test-musl test-libcxx fuzz test-python \
+               test-python-aarch64 test-wheel sanitize
+test:
+	@MAKE="$(MAKE)" scripts/run-stages.sh $(TEST_STAGES)
 
 # The formatters and linters (scripts/lint.sh): clang-format and ruff format
 # must leave every file as it is; ruff check, mypy --strict and zizmor
@@ -101,6 +108,9 @@ sanitize: deps-build
 
 # Coverage-guided fuzzing of the parser under ASan and UBSan, from the seeds
 # in tests/fuzz/seeds; the corpus it grows is kept in build/fuzz/corpus.
+# libFuzzer's progress, a line for every input that finds something new, goes
+# to build/fuzz/fuzz.log; the log shows the start, the end and the final
+# statistics, or its last 200 lines if the fuzzer fails.
 FUZZ_SECONDS ?= 60
 fuzz: deps-fuzz
 	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
@@ -108,8 +118,12 @@ fuzz: deps-fuzz
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS) -fsanitize=fuzzer-no-link" >/dev/null
 	cmake --build build/fuzz -j2
 	mkdir -p build/fuzz/corpus
-	build/fuzz/fuzz_parser -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
-	  -dict=tests/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds
+	@echo "== fuzzing for $(FUZZ_SECONDS) s, progress in build/fuzz/fuzz.log"
+	@build/fuzz/fuzz_parser -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	  -dict=tests/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds \
+	  >build/fuzz/fuzz.log 2>&1 || \
+	  { tail -n 200 build/fuzz/fuzz.log; echo "fuzz: failed; the whole log is build/fuzz/fuzz.log" >&2; exit 1; }
+	@grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE)|stat::|Done )' build/fuzz/fuzz.log
 
 clean:
 	rm -rf build _skbuild dist

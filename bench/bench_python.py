@@ -8,12 +8,12 @@ On a workload of lines one value is a pass over all its lines, each line
 handed to the implementation on its own (the floor with the line's tag
 count, counted before any timing); every other workload is one call on one
 str. On the dialogue lines and the ASCII lines every pass sees the same str
-objects, so whatever a call leaves cached in a str (the UTF-8 of a non-ASCII
-line, if parse_str asks for it) serves the passes after it. The CJK, Latin-1
-and emoji lines are parsed once each on a fresh str every pass: the copies
-are made before the pass's clock starts, so no pass profits from what an
-earlier call left in a str (bench/callgrind.py counts that case in
-instructions).
+objects. The CJK, Latin-1 and emoji lines are parsed once each on a fresh
+str every pass, made before the pass's clock starts: parse_str reads the
+str's own characters and leaves nothing cached in it, and fresh strs keep a
+pass from gaining by anything an earlier call might leave (the checks below
+count the strs whose size a call changed; bench/callgrind.py counts the same
+case in instructions).
 
 Timed: parse_str and the floor everywhere; the regex equivalent on every
 workload but the adversarial shapes, where it disagrees or goes quadratic;
@@ -88,8 +88,8 @@ def checked_parsers(workload: str) -> tuple[str, ...]:
 
 
 def fresh_copy(line: str) -> str:
-    """A new str equal to `line`, made at run time, so it holds no UTF-8
-    that a call on `line` left cached (slicing the whole of a str or joining
+    """A new str equal to `line`, made at run time, so it holds nothing
+    cached in `line`, such as its UTF-8 (slicing the whole of a str or joining
     one str gives back the same object; this slice is shorter than the
     concatenation it cuts, so it cannot)."""
     return (line + " ")[:-1]
@@ -121,8 +121,8 @@ class Workloads:
     @functools.cache  # noqa: B019 (one Workloads lives as long as the run)
     def line_pairs(self, name: str) -> tuple[tuple[str, int], ...]:
         """Each line of `name` with the number of tags parse_str finds in it.
-        The lines of a FRESH workload are copies, so that counting leaves no
-        UTF-8 cached in them."""
+        The lines of a FRESH workload are copies, new strs that no call has
+        seen."""
         pairs = tuple((line, len(parse_str(line)[1])) for line in self.text(name).splitlines())
         return tuple(fresh_pairs(pairs)) if name in FRESH else pairs
 

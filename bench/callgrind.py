@@ -60,8 +60,10 @@ def fresh_copy(line: str) -> str:
 
 
 def cache_utf8(lines: list[str]) -> None:
-    """Caches each line's UTF-8 inside its str, as a call of parse_str does,
-    without calling anything that is counted."""
+    """Caches each line's UTF-8 inside its str, as PyUnicode_AsUTF8 does for
+    any C code that asks for it, without calling anything that is counted.
+    parse_str reads the str's own characters and caches nothing; the lines
+    parsed as read stand for strs whose UTF-8 other code has asked for."""
     import ctypes
 
     as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize

@@ -2,12 +2,11 @@
 # Writes the sdist and a manylinux wheel for CPython 3.14 into dist/.
 #
 # The wheel is built from the unpacked sdist, so the sdist is known to hold
-# all a build needs. It is built twice, once against the shared libstdc++ and
-# once with libstdc++ linked in (MARQUILL_STATIC_RUNTIME, see CMakeLists.txt);
-# auditwheel tags each with the oldest manylinux policy its symbol versions
-# allow, and the wheel that runs on the older systems is kept (on a tie, the
-# one with the shared libstdc++, which is smaller). `auditwheel show` then
-# names the symbol versions that pin the tag. Logs go to build/wheel/.
+# all a build needs. auditwheel tags it manylinux_2_28 alone (--only-plat),
+# as the published wheels are tagged (pyproject.toml), and refuses if the
+# module asks glibc or libstdc++ for anything newer than that policy allows;
+# `auditwheel show` then names the symbol versions the module needs.
+# Logs go to build/wheel/.
 #
 # Nothing is grafted into the wheel: the module needs only libc, libstdc++
 # and libgcc_s, which every manylinux system has. auditwheel therefore runs
@@ -32,24 +31,11 @@ sdist=$(echo "$work"/marquill_parsing-*.tar.gz)
 tar xzf "$sdist" -C "$work/src"
 src=$(echo "$work"/src/marquill_parsing-*)
 
-best="" best_minor=""
-for runtime in shared static; do
-    static=OFF
-    [ "$runtime" = static ] && static=ON
-    # the two builds share the build directory: only the module is linked again
-    run "$work/$runtime.log" "$venv/bin/python" -m build --wheel --outdir "$work/$runtime" \
-        -C cmake.define.MARQUILL_STATIC_RUNTIME=$static "$src"
-    run "$work/$runtime-repair.log" "$venv/bin/auditwheel" repair --patcher none \
-        --wheel-dir "$work/$runtime/repaired" "$work/$runtime"/*.whl
-    wheel=$(echo "$work/$runtime"/repaired/*.whl)
-    minor=$(basename "$wheel" | sed -nE 's/.*manylinux_2_([0-9]+)_x86_64.*\.whl$/\1/p')
-    [ -n "$minor" ] || { echo "build-wheel: no manylinux tag on $wheel" >&2; exit 1; }
-    echo "== libstdc++ $runtime: $(basename "$wheel")"
-    if [ -z "$best" ] || [ "$minor" -lt "$best_minor" ]; then
-        best=$wheel best_minor=$minor
-    fi
-done
+run "$work/wheel.log" "$venv/bin/python" -m build --wheel --outdir "$work/built" "$src"
+run "$work/repair.log" "$venv/bin/auditwheel" repair --patcher none --plat manylinux_2_28_x86_64 --only-plat \
+    --wheel-dir "$work/repaired" "$work/built"/*.whl
+wheel=$(echo "$work"/repaired/*.whl)
 
-cp "$sdist" "$best" "$dist/"
+cp "$sdist" "$wheel" "$dist/"
 echo "== dist/: $(cd "$dist" && echo *)"
 "$venv/bin/auditwheel" show "$dist"/*.whl

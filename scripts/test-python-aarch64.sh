@@ -65,4 +65,4 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarc
     -DPython_INCLUDE_DIR="$sysroot/usr/include/python3.11" -DCMAKE_CXX_FLAGS="-idirafter $sysroot/usr/include" \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j2
-PYTHONPATH=$build:$target/site "$target/python3.11" -m pytest -q -p no:cacheprovider -rs "$root/tests/python" "$@"
+PYTHONPATH=$build:$target/site "$target/python3.11" -m pytest -q -p no:cacheprovider "$root/tests/python" "$@"

@@ -6,6 +6,8 @@ back by position. Pure, stateless and safe to call from any number of
 threads at once.
 """
 
+__version__: str
+
 def parse_str(text: str, /) -> tuple[str, list[tuple[bytes, str]]]:
     """Split one line of markup into ``(template, tags)``.
 

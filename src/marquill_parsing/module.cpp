@@ -44,6 +44,22 @@ constexpr auto kindSlots = [] {
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
+// The state of a module whose exec step has filled it, or NULL with
+// SystemError set. A module made but not executed, as
+// importlib.util.module_from_spec leaves it, has no state yet
+// or one of NULL pointers; exec fills each array in order, so its last
+// object is there only once the whole array is.
+const ModuleState* ready_state_of(PyObject* module) {
+    const auto* state = static_cast<const ModuleState*>(PyModule_GetState(module));
+    if (state == nullptr || state->kinds[std::size(state->kinds) - 1] == nullptr ||
+        state->fixedValues[marquill::fixedTagCount - 1] == nullptr) {
+        PyErr_SetString(PyExc_SystemError,
+                        "marquill_parsing: the module was not initialised (its exec step has not run)");
+        return nullptr;
+    }
+    return state;
+}
+
 // The maxchar that PyUnicode_New needs for characters whose OR is `widest`.
 Py_UCS4 maxchar_of(Py_UCS4 widest) noexcept {
     if (widest >= 0x10000) return 0x10ffff;
@@ -239,7 +255,9 @@ PyObject* parse_str(PyObject* module, PyObject* args) {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(args) < 0) return nullptr;  // a str of the old layout gets its data
 #endif
-    const ModuleState& state = state_of(module);
+    const ModuleState* ready = ready_state_of(module);
+    if (ready == nullptr) return nullptr;
+    const ModuleState& state = *ready;
     const int64_t n = PyUnicode_GET_LENGTH(args);
     const void* data = PyUnicode_DATA(args);
     switch (PyUnicode_KIND(args)) {
@@ -268,6 +286,8 @@ int module_exec(PyObject* module) {
         state.fixedValues[k] = PyUnicode_InternFromString(value.data());
         if (state.fixedValues[k] == nullptr) return -1;
     }
+    // The distribution's version, which the build takes from pyproject.toml.
+    if (PyModule_AddStringConstant(module, "__version__", MARQUILL_VERSION) < 0) return -1;
     // The search the parser was built with, for the tests to check.
     return PyModule_AddStringConstant(module, "_search_path", marquill::search::name);
 }

@@ -1,9 +1,13 @@
 """The module as callers and their tools see it."""
 
+import importlib.metadata
+import importlib.util
 import inspect
 import platform
+import re
 import sys
 import sysconfig
+from pathlib import Path
 
 import pytest
 
@@ -25,6 +29,28 @@ def test_text_is_positional_only():
 
 def test_only_parse_str_is_public():
     assert [name for name in dir(marquill_parsing) if not name.startswith("_")] == ["parse_str"]
+
+
+def test_version_is_the_distributions():
+    try:
+        version = importlib.metadata.version("marquill_parsing")
+    except importlib.metadata.PackageNotFoundError:
+        # built by CMake alone, as for aarch64, with no metadata installed:
+        # the version the build read from pyproject.toml
+        pyproject = (Path(__file__).parents[2] / "pyproject.toml").read_text(encoding="utf-8")
+        version = re.search(r'^version = "([^"]+)"$', pyproject, re.MULTILINE)[1]
+    assert marquill_parsing.__version__ == version
+
+
+def test_a_module_not_yet_executed_refuses_calls():
+    # what import machinery, a lazy loader or a test tool can hold: the
+    # module object made from its spec, before its exec step has run
+    spec = importlib.util.find_spec("marquill_parsing")
+    assert spec is not None
+    module = importlib.util.module_from_spec(spec)
+    for line in ["plain", "[center]x"]:
+        with pytest.raises(SystemError, match="not initialised"):
+            module.parse_str(line)
 
 
 # The vector search each processor the wheels are built for should take;
