@@ -1,13 +1,15 @@
-// The parser core under Google Benchmark: the scan over the bytes of every
-// workload that bench/corpus.py wrote, in bytes per second, each beside
-// memcpy of the same bytes into a buffer that is already allocated.
+// The parser core under Google Benchmark: the scan of every workload that
+// bench/corpus.py wrote, on every kernel the processor runs, in bytes of
+// UTF-8 per second, each beside memcpy of the same bytes into a buffer that
+// is already allocated.
 //
 //   parser_bench WORKLOAD_DIR [--benchmark_... options]
 //
-// A file whose name ends in "_lines" (short_lines.txt, ascii_lines.txt,
-// cjk_lines.txt) is parsed one line at a time, a pass over all its lines per
-// iteration; every other file is parsed as one input. The scan reports where
-// the tags lie and copies nothing, as parse_str uses it.
+// Every input is scanned at the width of the str CPython makes of it, as
+// parse_str scans it. A file whose name ends in "_lines" (short_lines.txt,
+// cjk_lines.txt, ...) is parsed one line at a time, a pass over all its lines
+// per iteration; every other file is parsed as one input. The scan reports
+// where the tags lie and copies nothing.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -23,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "parser/find_tags.hpp"
-#include "parser/tag_spans.hpp"
+#include "parser/kernel.hpp"
+#include "str_units.hpp"
 
 namespace {
 
@@ -40,7 +42,8 @@ bool is_lines_workload(const std::string& name) {
 struct Workload {
     std::string name;
     std::vector<std::string> inputs;  // each iteration handles them all, in order
-    int64_t bytes = 0;                // their sizes added up
+    std::vector<StrUnits> units;      // the same at their str's width
+    int64_t bytes = 0;                // their UTF-8 sizes added up
 };
 
 std::string read_file(const fs::path& path) {
@@ -64,18 +67,17 @@ Workload load(const fs::path& path) {
     } else {
         workload.inputs.push_back(std::move(text));
     }
-    for (const std::string& input : workload.inputs) workload.bytes += static_cast<int64_t>(input.size());
+    for (const std::string& input : workload.inputs) {
+        workload.bytes += static_cast<int64_t>(input.size());
+        workload.units.emplace_back(input);
+    }
     return workload;
 }
 
-void parse(benchmark::State& state, const Workload& workload) {
+void parse(benchmark::State& state, const Workload& workload, const marquill::Kernel& kernel) {
     for (auto _ : state) {
-        for (const std::string& input : workload.inputs) {
-            marquill::TagSpans spans;
-            const bool found = marquill::find_tags(reinterpret_cast<const uint8_t*>(input.data()),
-                                                   static_cast<int64_t>(input.size()), spans);
-            benchmark::DoNotOptimize(found);
-            benchmark::DoNotOptimize(spans.size());
+        for (const StrUnits& units : workload.units) {
+            benchmark::DoNotOptimize(units.scan(kernel));
             benchmark::ClobberMemory();
         }
     }
@@ -108,8 +110,11 @@ std::vector<fs::path> workload_files(const fs::path& directory) {
 // The workloads live as long as the process: the benchmarks refer to them.
 void register_benchmarks(const std::vector<Workload>& workloads) {
     for (const Workload& workload : workloads) {
-        benchmark::RegisterBenchmark(("parse/" + workload.name).c_str(),
-                                     [&workload](benchmark::State& state) { parse(state, workload); });
+        for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
+            benchmark::RegisterBenchmark(
+                ("parse/" + std::string(kernel->name) + "/" + workload.name).c_str(),
+                [&workload, kernel](benchmark::State& state) { parse(state, workload, *kernel); });
+        }
         benchmark::RegisterBenchmark(("memcpy/" + workload.name).c_str(),
                                      [&workload](benchmark::State& state) { copy(state, workload); });
     }

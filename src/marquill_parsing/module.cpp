@@ -1,31 +1,34 @@
 // The Python module: parse_str(text) -> (template, [(kind, value), ...]).
 // A thin layer over the parser's scan: it runs the scan over the str's own
-// characters, at their width, and cuts every object it returns straight from
-// them. Nothing is encoded or decoded, and nothing is left in the caller's
-// str.
+// characters, at their width, on the kernel chosen at import, and cuts every
+// object it returns straight from them. Nothing is encoded or decoded, and
+// nothing is left in the caller's str.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <array>
 #include <cstdint>
-#include <cstring>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
-#include "parser/find_tags.hpp"
-#include "parser/markup_search.hpp"
+#include "parser/kernel.hpp"
+#include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
-#include "parser/unit_values.hpp"
+#include "parser/template_text.hpp"
 
 namespace {
 
 using marquill::TagSpan;
 using marquill::TagSpans;
 
-// The objects every call hands out, made once per module (and so once per
-// interpreter): the kinds, and the values of the fixed tags.
+// What every call needs, made once per module (and so once per
+// interpreter): the kinds and the values of the fixed tags it hands out, and
+// the kernel that scans.
 struct ModuleState {
     PyObject* kinds[5];  // b"a", b"s", b"f", b"t", b"r", in the order of kindLetters
     PyObject* fixedValues[marquill::fixedTagCount];
+    const marquill::Kernel* kernel;  // set last: the state is ready once it is
 };
 
 constexpr char kindLetters[] = {'a', 's', 'f', 't', 'r'};
@@ -46,13 +49,11 @@ ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyMo
 
 // The state of a module whose exec step has filled it, or NULL with
 // SystemError set. A module made but not executed, as
-// importlib.util.module_from_spec leaves it, has no state yet
-// or one of NULL pointers; exec fills each array in order, so its last
-// object is there only once the whole array is.
+// importlib.util.module_from_spec leaves it, has no state yet or one of NULL
+// pointers; exec sets the kernel last.
 const ModuleState* ready_state_of(PyObject* module) {
     const auto* state = static_cast<const ModuleState*>(PyModule_GetState(module));
-    if (state == nullptr || state->kinds[std::size(state->kinds) - 1] == nullptr ||
-        state->fixedValues[marquill::fixedTagCount - 1] == nullptr) {
+    if (state == nullptr || state->kernel == nullptr) {
         PyErr_SetString(PyExc_SystemError,
                         "marquill_parsing: the module was not initialised (its exec step has not run)");
         return nullptr;
@@ -65,15 +66,6 @@ Py_UCS4 maxchar_of(Py_UCS4 widest) noexcept {
     if (widest >= 0x10000) return 0x10ffff;
     if (widest >= 0x100) return 0xffff;
     return widest >= 0x80 ? 0xff : 0x7f;
-}
-
-template <class From, class To>
-void copy_units(const From* from, int64_t count, To* to) noexcept {
-    if constexpr (sizeof(From) == sizeof(To)) {
-        std::memcpy(to, from, static_cast<size_t>(count) * sizeof(To));
-    } else {
-        for (int64_t k = 0; k < count; ++k) to[k] = static_cast<To>(from[k]);
-    }
 }
 
 // A new str of `size` characters, written by `fill` at its kind: no kind
@@ -94,74 +86,65 @@ PyObject* new_str(int64_t size, Py_UCS4 maxchar, Fill fill) {
     return str;
 }
 
-// Fills `text` with the line's units around the tags and "{}" for each tag.
-template <class From, class To>
-void fill_template(const From* line, int64_t n, const TagSpans& spans, To* text) noexcept {
-    int64_t from = 0;
-    for (const TagSpan& span : spans) {
-        copy_units(line + from, span.l - from, text);
-        text += span.l - from;
-        *text++ = '{';
-        *text++ = '}';
-        from = span.r + 1;
-    }
-    copy_units(line + from, n - from, text);
-}
-
-// The template's length and widest character, gathered tag by tag. It is
-// as wide as its widest character, which may be narrower than the line's
-// when wide characters leave with the tags.
+// The template's size and widest character, taken span by span. It is as
+// wide as its widest character, which may be narrower than the line's when
+// wide characters leave with the tags.
 template <class Unit>
 class TemplateShape {
 public:
-    TemplateShape(const Unit* line, int64_t n, bool ascii) noexcept : line_(line), n_(n), size_(n), ascii_(ascii) {}
+    TemplateShape(const marquill::UnitKernel<Unit>& kernel, const Unit* line, int64_t n, bool ascii) noexcept
+        : kernel_(kernel), line_(line), n_(n), layout_(n), ascii_(ascii) {}
 
     // False when the span does not follow the last one inside the line,
     // which the template's copies rely on.
-    bool add(const TagSpan& span) noexcept {
-        if (span.l < from_ || span.r < span.l || span.r >= n_) return false;
-        size_ -= span.r - span.l + 1 - 2;
-        widen_by(span.l);
-        from_ = span.r + 1;
+    bool add(const marquill::TagSpan& span) noexcept {
+        const int64_t pieceStart = layout_.from();
+        if (!layout_.add(span)) return false;
+        widen_by(pieceStart, span.l);
         return true;
     }
 
-    int64_t size() const noexcept { return size_; }
+    int64_t size() const noexcept { return layout_.size(); }
     Py_UCS4 maxchar() noexcept {
         if (ascii_) return 0x7f;
-        widen_by(n_);
+        widen_by(layout_.from(), n_);
         return maxchar_of(widest_);
     }
 
 private:
-    // Takes in the units from the last span to `end`, unless the template is
-    // already as wide as the line's units can make it.
-    void widen_by(int64_t end) noexcept {
+    // Takes in the units [start, end), unless the template is already as
+    // wide as the line's units can make it.
+    void widen_by(int64_t start, int64_t end) noexcept {
         constexpr Py_UCS4 widthLimit = sizeof(Unit) == 1 ? 0x80 : sizeof(Unit) == 2 ? 0x100 : 0x10000;
-        if (!ascii_ && widest_ < widthLimit) widest_ |= marquill::or_of_units(line_ + from_, end - from_);
+        if (!ascii_ && widest_ < widthLimit && end > start) widest_ |= kernel_.or_of_units(line_ + start, end - start);
     }
 
+    const marquill::UnitKernel<Unit>& kernel_;
     const Unit* line_;
     int64_t n_;
-    int64_t size_;
+    marquill::TemplateLayout layout_;
     bool ascii_;
     Py_UCS4 widest_ = 0;
-    int64_t from_ = 0;  // the first unit after the last span added
 };
 
 // A new str of the units [start, end), at the width of its widest character.
 template <class Unit>
-PyObject* str_from_units(const Unit* line, int64_t start, int64_t end, bool ascii) {
+PyObject* str_from_units(
+    const marquill::UnitKernel<Unit>& kernel, const Unit* line, int64_t start, int64_t end, bool ascii) {
     const int64_t size = end - start;
-    const Py_UCS4 maxchar = ascii ? 0x7f : maxchar_of(marquill::or_of_units(line + start, size));
-    return new_str<Unit>(size, maxchar, [&](auto* out) { copy_units(line + start, size, out); });
+    const Py_UCS4 maxchar = ascii ? 0x7f : maxchar_of(kernel.or_of_units(line + start, size));
+    return new_str<Unit>(size, maxchar, [&](auto* out) { marquill::copy_units(line + start, size, out); });
 }
 
 // The (kind, value) pair of a tag.
 template <class Unit>
-PyObject* tag_tuple_from(const ModuleState& state, const TagSpan& span, const Unit* line, bool ascii) {
-    PyObject* value =
-        span.fixed >= 0 ? Py_NewRef(state.fixedValues[span.fixed]) : str_from_units(line, span.valueL, span.r, ascii);
+PyObject* tag_tuple_from(const ModuleState& state,
+                         const marquill::UnitKernel<Unit>& kernel,
+                         const TagSpan& span,
+                         const Unit* line,
+                         bool ascii) {
+    PyObject* value = span.fixed >= 0 ? Py_NewRef(state.fixedValues[span.fixed])
+                                      : str_from_units(kernel, line, span.valueL, span.r, ascii);
     if (value == nullptr) return nullptr;
     PyObject* tag_tuple = PyTuple_New(2);
     if (tag_tuple == nullptr) {
@@ -175,23 +158,33 @@ PyObject* tag_tuple_from(const ModuleState& state, const TagSpan& span, const Un
 
 // The list of pairs; on the way, `shape` measures the template.
 template <class Unit>
-PyObject* result_list_from(
-    const ModuleState& state, const TagSpans& spans, const Unit* line, bool ascii, TemplateShape<Unit>& shape) {
+PyObject* result_list_from(const ModuleState& state,
+                           const marquill::UnitKernel<Unit>& kernel,
+                           const TagSpans& spans,
+                           const Unit* line,
+                           bool ascii,
+                           TemplateShape<Unit>& shape) {
     PyObject* result_list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
     if (result_list == nullptr) return nullptr;
     Py_ssize_t i = 0;
-    for (const TagSpan& span : spans) {
+    bool failed = false;
+    spans.for_each([&](const TagSpan& span) {
+        if (failed) return;
         if (!shape.add(span)) {
-            Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
             PyErr_SetString(PyExc_SystemError, "marquill: tags overlap or leave the line");
-            return nullptr;
+            failed = true;
+            return;
         }
-        PyObject* tag_tuple = tag_tuple_from(state, span, line, ascii);
+        PyObject* tag_tuple = tag_tuple_from(state, kernel, span, line, ascii);
         if (tag_tuple == nullptr) {
-            Py_DECREF(result_list);
-            return nullptr;
+            failed = true;
+            return;
         }
         PyList_SET_ITEM(result_list, i++, tag_tuple);
+    });
+    if (failed) {
+        Py_DECREF(result_list);  // the unfilled slots are NULL, which is allowed
+        return nullptr;
     }
     return result_list;
 }
@@ -224,15 +217,16 @@ PyObject* result_without_tags(PyObject* line) {
 
 template <class Unit>
 PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* units, int64_t n) {
+    const marquill::UnitKernel<Unit>& kernel = state.kernel->of<Unit>();
     TagSpans spans;
-    if (!marquill::find_tags(units, n, spans)) return PyErr_NoMemory();
+    if (!kernel.find_tags(units, n, spans)) return PyErr_NoMemory();
     if (spans.empty()) return result_without_tags(line);
     const bool ascii = PyUnicode_IS_ASCII(line);
-    TemplateShape<Unit> shape(units, n, ascii);
-    PyObject* result_list = result_list_from(state, spans, units, ascii, shape);
+    TemplateShape<Unit> shape(kernel, units, n, ascii);
+    PyObject* result_list = result_list_from(state, kernel, spans, units, ascii, shape);
     if (result_list == nullptr) return nullptr;
-    PyObject* text =
-        new_str<Unit>(shape.size(), shape.maxchar(), [&](auto* out) { fill_template(units, n, spans, out); });
+    PyObject* text = new_str<Unit>(shape.size(), shape.maxchar(),
+                                   [&](auto* out) { marquill::write_template(units, n, spans, out); });
     return result_tuple_from(text, result_list);
 }
 
@@ -264,32 +258,79 @@ PyObject* parse_str(PyObject* module, PyObject* args) {
         case PyUnicode_1BYTE_KIND: return parse_units(state, args, static_cast<const Py_UCS1*>(data), n);
         case PyUnicode_2BYTE_KIND: {
             const auto* units = static_cast<const Py_UCS2*>(data);
-            if (marquill::holds_surrogate(units, n)) return refuse_surrogates(args);
+            if (state.kernel->ucs2.holds_surrogate(units, n)) return refuse_surrogates(args);
             return parse_units(state, args, units, n);
         }
         default: {
             const auto* units = static_cast<const Py_UCS4*>(data);
-            if (marquill::holds_surrogate(units, n)) return refuse_surrogates(args);
+            if (state.kernel->ucs4.holds_surrogate(units, n)) return refuse_surrogates(args);
             return parse_units(state, args, units, n);
         }
     }
 }
 
+// The names of the runnable kernels, as "avx2, sse2, portable".
+std::string runnable_names() {
+    std::string names;
+    for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
+        names += names.empty() ? "" : ", ";
+        names += kernel->name;
+    }
+    return names;
+}
+
+// The kernel MARQUILL_KERNEL names, or the fastest the processor runs; NULL
+// with ImportError set when the name is no kernel this processor runs.
+const marquill::Kernel* chosen_kernel() {
+    const char* wanted = std::getenv("MARQUILL_KERNEL");
+    if (wanted == nullptr || *wanted == '\0') return &marquill::best_kernel();
+    if (const marquill::Kernel* kernel = marquill::runnable_kernel(wanted)) return kernel;
+    PyErr_Format(PyExc_ImportError, "MARQUILL_KERNEL=%s names no kernel this processor runs; it runs: %s", wanted,
+                 runnable_names().c_str());
+    return nullptr;
+}
+
+// A tuple of the runnable kernels' names, fastest first.
+PyObject* runnable_names_tuple() {
+    const marquill::KernelList kernels = marquill::runnable_kernels();
+    PyObject* names = PyTuple_New(kernels.count);
+    if (names == nullptr) return nullptr;
+    for (int k = 0; k < kernels.count; ++k) {
+        PyObject* name = PyUnicode_FromString(kernels.items[k]->name);
+        if (name == nullptr) {
+            Py_DECREF(names);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(names, k, name);
+    }
+    return names;
+}
+
 int module_exec(PyObject* module) {
     ModuleState& state = state_of(module);
+    const marquill::Kernel* kernel = chosen_kernel();
+    if (kernel == nullptr) return -1;
     for (int k = 0; k < static_cast<int>(std::size(kindLetters)); ++k) {
         state.kinds[k] = PyBytes_FromStringAndSize(&kindLetters[k], 1);
         if (state.kinds[k] == nullptr) return -1;
     }
     for (int k = 0; k < marquill::fixedTagCount; ++k) {
-        const std::string_view value = marquill::fixedTagValues[k];
+        const std::string_view value = marquill::fixedTagValues[k];  // terminated
         state.fixedValues[k] = PyUnicode_InternFromString(value.data());
         if (state.fixedValues[k] == nullptr) return -1;
     }
     // The distribution's version, which the build takes from pyproject.toml.
     if (PyModule_AddStringConstant(module, "__version__", MARQUILL_VERSION) < 0) return -1;
-    // The search the parser was built with, for the tests to check.
-    return PyModule_AddStringConstant(module, "_search_path", marquill::search::name);
+    // The kernel that scans, and those it could have been, for the tests and
+    // the benchmarks.
+    if (PyModule_AddStringConstant(module, "_search_path", kernel->name) < 0) return -1;
+    PyObject* names = runnable_names_tuple();
+    if (names == nullptr || PyModule_AddObject(module, "_kernels", names) < 0) {
+        Py_XDECREF(names);
+        return -1;
+    }
+    state.kernel = kernel;
+    return 0;
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
@@ -301,6 +342,7 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) {
 
 int module_clear(PyObject* module) {
     ModuleState& state = state_of(module);
+    state.kernel = nullptr;
     for (PyObject*& kind : state.kinds) Py_CLEAR(kind);
     for (PyObject*& value : state.fixedValues) Py_CLEAR(value);
     return 0;

@@ -4,8 +4,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "parser/find_tags.hpp"
+#include "parser/kernel.hpp"
+#include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
+#include "parser/template_text.hpp"
 
 namespace marquill {
 
@@ -27,46 +29,28 @@ Tag tag_from(const TagSpan& span, const char* input) {
     return {substr(input, span.valueL, span.r), span.r - span.valueL, span.l, span.r, span.kind, true};
 }
 
-// Guards the copies below against spans out of order or outside the input,
-// which would copy a negative length or overrun the text.
-void check_layout(bool holds) {
-    if (!holds) throw std::logic_error("marquill: tags overlap or leave the input");
-}
-
 // The input with each tag's span replaced by "{}", in a buffer of exactly
 // its size and a terminator.
 char* assemble_text(const char* input, int64_t n, const TagSpans& spans, int64_t& textSize) {
-    int64_t size = n;
-    int64_t prev = 0;
-    for (const TagSpan& span : spans) {
-        check_layout(prev <= span.l && span.l < span.r && span.r < n);
-        size -= span.r - span.l + 1 - 2;
-        prev = span.r + 1;
-    }
-    char* text = new char[static_cast<size_t>(size) + 1];
-    char* out = text;
-    prev = 0;
-    for (const TagSpan& span : spans) {
-        std::memcpy(out, input + prev, static_cast<size_t>(span.l - prev));
-        out += span.l - prev;
-        *out++ = '{';
-        *out++ = '}';
-        prev = span.r + 1;
-    }
-    std::memcpy(out, input + prev, static_cast<size_t>(n - prev));
-    out[n - prev] = '\0';
-    textSize = size;
+    TemplateLayout layout(n);
+    spans.for_each([&](const TagSpan& span) {
+        if (!layout.add(span)) throw std::logic_error("marquill: tags overlap or leave the input");
+    });
+    char* text = new char[static_cast<size_t>(layout.size()) + 1];
+    write_template(input, n, spans, text);
+    text[layout.size()] = '\0';
+    textSize = layout.size();
     return text;
 }
 
 }  // namespace
 
-ParsedText::ParsedText(const char* input, int64_t size) : text(nullptr), textSize(0) {
+ParsedText::ParsedText(const char* input, int64_t size, const Kernel& kernel) : text(nullptr), textSize(0) {
     TagSpans spans;
-    if (!find_tags(reinterpret_cast<const uint8_t*>(input), size, spans)) throw std::bad_alloc();
+    if (!kernel.bytes.find_tags(reinterpret_cast<const uint8_t*>(input), size, spans)) throw std::bad_alloc();
     try {
         args.reserve(spans.size());
-        for (const TagSpan& span : spans) args.push_back(tag_from(span, input));
+        spans.for_each([&](const TagSpan& span) { args.push_back(tag_from(span, input)); });
         text = assemble_text(input, size, spans, textSize);
     } catch (...) {
         release();

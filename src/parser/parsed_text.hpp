@@ -1,12 +1,14 @@
 // The parse of one line of UTF-8 as plain records, for C++ callers: the
 // template, in which every recognised element is replaced by "{}", and the
 // list of those elements with their values copied out. It is built from the
-// spans of find_tags over the line's bytes, and knows nothing of the Python
+// spans of the scan over the line's bytes, and knows nothing of the Python
 // interpreter.
 #pragma once
 
 #include <cstdint>
 #include <vector>
+
+#include "parser/kernel.hpp"
 
 namespace marquill {
 
@@ -30,8 +32,8 @@ struct Tag {
 class ParsedText {
 public:
     // `input` holds `size` bytes of UTF-8. NUL bytes are plain text. Nothing
-    // in the result refers to `input`.
-    ParsedText(const char* input, int64_t size);
+    // in the result refers to `input`. Any kernel gives the same result.
+    ParsedText(const char* input, int64_t size, const Kernel& kernel = best_kernel());
     ~ParsedText();
     ParsedText(const ParsedText&) = delete;
     ParsedText& operator=(const ParsedText&) = delete;

@@ -1,29 +1,27 @@
 #include "parser/tag_spans.hpp"
 
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <type_traits>
 
 namespace marquill {
 
-// Spans are moved by memcpy and realloc.
-static_assert(std::is_trivially_copyable_v<TagSpan>);
+// Chunks are raw memory, released with free.
+static_assert(std::is_trivially_copyable_v<TagSpan> && std::is_trivially_destructible_v<TagSpan>);
 
 TagSpans::~TagSpans() {
-    if (data_ != inline_) std::free(data_);
+    for (size_t k = 1; k < chunkCount_; ++k) std::free(chunks_[k]);
 }
 
-bool TagSpans::grow() noexcept {
-    if (capacity_ > SIZE_MAX / 2 / sizeof(TagSpan)) return false;
-    const size_t capacity = capacity_ * 2;
-    void* grown =
-        data_ == inline_ ? std::malloc(capacity * sizeof(TagSpan)) : std::realloc(data_, capacity * sizeof(TagSpan));
-    if (grown == nullptr) return false;
-    if (data_ == inline_) std::memcpy(grown, inline_, size_ * sizeof(TagSpan));
-    data_ = static_cast<TagSpan*>(grown);
-    capacity_ = capacity;
-    return true;
+TagSpans::Cursor TagSpans::next_chunk() noexcept {
+    // every chunk handed out so far is full
+    size_ = sizeBeforeLast_ + chunk_size(chunkCount_ - 1);
+    if (chunkCount_ == maxChunks) return {nullptr, nullptr};
+    const size_t count = chunk_size(chunkCount_);
+    auto* chunk = static_cast<TagSpan*>(std::malloc(count * sizeof(TagSpan)));
+    if (chunk == nullptr) return {nullptr, nullptr};
+    chunks_[chunkCount_++] = chunk;
+    sizeBeforeLast_ = size_;
+    return {chunk, chunk + count};
 }
 
 }  // namespace marquill

@@ -5,55 +5,73 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace marquill {
-
-// The values of the fixed tags, in the order of their ids.
-inline constexpr std::string_view fixedTagValues[] = {"center",   "left",     "right",     "nowrap",
-                                                      "passport", "autowrap", "noautowrap"};
-inline constexpr int fixedTagCount = static_cast<int>(std::size(fixedTagValues));
 
 struct TagSpan {
     int64_t l;       // the tag's first unit, its '[' or '{'
     int64_t r;       // its last unit, its ']' or '}'; the span is inclusive
     int64_t valueL;  // a copied value is the units [valueL, r)
     char kind;       // 'a', 's', 'f', 't' or 'r'
-    int8_t fixed;    // the id of a fixed tag's value, or -1 for a copied value
+    int8_t fixed;    // the id of a fixed tag's value (fixedTagValues), or -1 for a copied value
 };
 
-// The spans of one line, in order. The first few live inside the object, so
-// the tags of a line of dialogue never touch the heap; past them the array
-// doubles as tags are found. It has a single owner and is never copied.
+// The spans of one line, in order, in chunks that never move: the first
+// lives inside the object, so the tags of a line of dialogue never touch the
+// heap, and each further chunk is as large as all before it. Growing copies
+// nothing and needs no count of the tags in advance. A TagSpans has a single
+// owner and is never copied.
 class TagSpans {
 public:
+    static constexpr size_t firstChunkSize = 16;
+
     TagSpans() noexcept = default;
     ~TagSpans();
     TagSpans(const TagSpans&) = delete;
     TagSpans& operator=(const TagSpans&) = delete;
 
-    // False, with the spans so far kept, when memory runs out.
-    bool push(const TagSpan& span) noexcept {
-        if (size_ == capacity_ && !grow()) return false;
-        data_[size_++] = span;
-        return true;
-    }
-
     size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
-    const TagSpan& operator[](size_t k) const noexcept { return data_[k]; }
-    const TagSpan* begin() const noexcept { return data_; }
-    const TagSpan* end() const noexcept { return data_ + size_; }
+
+    // Calls `visit(span)` for each span, in order.
+    template <class Visit>
+    void for_each(Visit visit) const {
+        size_t left = size_;
+        for (size_t k = 0; left != 0; ++k) {
+            const size_t count = left < chunk_size(k) ? left : chunk_size(k);
+            const TagSpan* chunk = k == 0 ? first_ : chunks_[k];
+            for (size_t j = 0; j < count; ++j) visit(chunk[j]);
+            left -= count;
+        }
+    }
+
+    // The scan writes spans through a cursor it keeps in registers: it fills
+    // [next, limit) and asks for a new chunk when that is full.
+    struct Cursor {
+        TagSpan* next;
+        TagSpan* limit;
+    };
+    Cursor start_writing() noexcept { return {first_, first_ + firstChunkSize}; }
+    // The chunk after the full one; {nullptr, nullptr} when memory runs out,
+    // with the spans written so far kept.
+    Cursor next_chunk() noexcept;
+    // The spans written end at `end`, inside the last chunk handed out.
+    void finish_writing(const TagSpan* end) noexcept {
+        size_ = sizeBeforeLast_ + static_cast<size_t>(end - (chunkCount_ == 1 ? first_ : chunks_[chunkCount_ - 1]));
+    }
 
 private:
-    static constexpr size_t inlineCount = 16;
+    static constexpr size_t maxChunks = 48;  // 16 << 47 spans lie beyond any address space
 
-    bool grow() noexcept;
+    static constexpr size_t chunk_size(size_t k) noexcept {
+        return k == 0 ? firstChunkSize : firstChunkSize << (k - 1);
+    }
 
-    TagSpan* data_ = inline_;
     size_t size_ = 0;
-    size_t capacity_ = inlineCount;
-    TagSpan inline_[inlineCount];  // left uninitialised: only pushed spans are read
+    size_t sizeBeforeLast_ = 0;      // the spans in the full chunks before the last one handed out
+    size_t chunkCount_ = 1;          // chunks handed out, the first included
+    TagSpan* chunks_[maxChunks];     // chunks_[1] to chunks_[chunkCount_ - 1]: the first chunk is first_
+    TagSpan first_[firstChunkSize];  // left uninitialised: only written spans are read
 };
 
 }  // namespace marquill

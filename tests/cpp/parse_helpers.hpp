@@ -1,6 +1,7 @@
 // Runs the parser on a std::string and flattens its records for comparison.
-// Every parse of a line up to 64 KiB also scans it widened to 2- and 4-byte
-// units, which must find the same spans.
+// Every kernel the processor runs must give the same records, and every parse
+// of a line up to 64 KiB also scans it widened to 2- and 4-byte units on
+// every kernel, which must find the same spans.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "parser/find_tags.hpp"
+#include "parser/kernel.hpp"
 #include "parser/parsed_text.hpp"
 #include "parser/tag_spans.hpp"
 
@@ -38,11 +39,12 @@ struct Flat {
 using SpanFields = std::tuple<int64_t, int64_t, int64_t, char, int8_t>;
 
 template <class Unit>
-std::vector<SpanFields> spans_of(const std::vector<Unit>& line) {
+std::vector<SpanFields> spans_of(const std::vector<Unit>& line, const marquill::Kernel& kernel) {
     marquill::TagSpans spans;
-    EXPECT_TRUE(marquill::find_tags(line.data(), static_cast<int64_t>(line.size()), spans));
+    EXPECT_TRUE(kernel.of<Unit>().find_tags(line.data(), static_cast<int64_t>(line.size()), spans));
     std::vector<SpanFields> fields;
-    for (const marquill::TagSpan& s : spans) fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed);
+    spans.for_each([&](const marquill::TagSpan& s) { fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed); });
+    EXPECT_EQ(fields.size(), spans.size());
     return fields;
 }
 
@@ -59,17 +61,28 @@ std::vector<Unit> widened(const std::string& input, Unit high) {
     return units;
 }
 
-inline Flat parse(const std::string& input) {
-    const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()));
+inline Flat parse_on(const std::string& input, const marquill::Kernel& kernel) {
+    const marquill::ParsedText parsed(input.c_str(), static_cast<int64_t>(input.size()), kernel);
     Flat flat{std::string(parsed.text, static_cast<size_t>(parsed.textSize)), {}};
     for (const marquill::Tag& tag : parsed.args) {
         flat.tags.push_back({tag.name, std::string(tag.value, static_cast<size_t>(tag.size)), tag.l, tag.r});
     }
-    if (input.size() > 65536) return flat;  // the long-run tests, whose widening would take most of their time
-    const std::vector<SpanFields> bytes = spans_of(widened<uint8_t>(input, 0));
-    EXPECT_EQ(spans_of(widened<uint16_t>(input, 0xff00)), bytes);
-    EXPECT_EQ(spans_of(widened<uint32_t>(input, 0x10f00)), bytes);
-    EXPECT_EQ(spans_of(widened<uint32_t>(input, 0xffffff00)), bytes);
+    return flat;
+}
+
+inline bool operator==(const Flat& a, const Flat& b) { return a.text == b.text && a.tags == b.tags; }
+
+// The parse on the best kernel, checked against every other one.
+inline Flat parse(const std::string& input) {
+    const Flat flat = parse_on(input, marquill::best_kernel());
+    for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
+        EXPECT_TRUE(parse_on(input, *kernel) == flat) << "kernel " << kernel->name;
+        if (input.size() > 65536) continue;  // the long-run tests, whose widening would take most of their time
+        const std::vector<SpanFields> bytes = spans_of(widened<uint8_t>(input, 0), *kernel);
+        EXPECT_EQ(spans_of(widened<uint16_t>(input, 0xff00), *kernel), bytes) << "kernel " << kernel->name;
+        EXPECT_EQ(spans_of(widened<uint32_t>(input, 0x10f00), *kernel), bytes) << "kernel " << kernel->name;
+        EXPECT_EQ(spans_of(widened<uint32_t>(input, 0xffffff00), *kernel), bytes) << "kernel " << kernel->name;
+    }
     return flat;
 }
 

@@ -1,17 +1,17 @@
 // libFuzzer target for the parser. Each input is copied into a heap buffer of
 // exactly its size plus the terminator, so AddressSanitizer sees a read one
 // byte past the end, and the result is checked against invariants that hold
-// for every input. The same input widened to 2- and 4-byte units must scan
-// to the same spans.
+// for every input. Every kernel the processor runs must find the same spans,
+// in the input and in the input widened to 2- and 4-byte units.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
-#include "parser/find_tags.hpp"
-#include "parser/markup_search.hpp"
+#include "parser/kernel.hpp"
 #include "parser/parsed_text.hpp"
 #include "parser/tag_spans.hpp"
 
@@ -61,25 +61,27 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
     require(value == span.substr(opener.size(), span.size() - opener.size() - 1), "argument value");
 }
 
-// The fast searches stop where the unit-by-unit ones do, segment by segment.
-template <marquill::ByteClass wanted, class Unit>
-void check_search(const Unit* line, int64_t n) {
-    for (int64_t from = 0; from <= n;) {
-        const int64_t found = marquill::search::find<wanted>(line, from, n);
-        require(found == marquill::bytewise::find<wanted>(line, from, n), "fast search agrees");
-        from = found + 1;
-    }
-    for (int64_t from = 0; from + 64 <= n; from += 13) {
-        require(marquill::search::bits64<wanted>(line + from) == marquill::bytewise::bits64<wanted>(line + from),
-                "fast bit mask agrees");
-    }
-}
-
+// The spans of `line` on every kernel, which must all be those of the
+// portable one.
 template <class Unit>
-void check_searches(const Unit* line, int64_t n) {
-    check_search<marquill::ByteClass::markup>(line, n);
-    check_search<marquill::ByteClass::brace>(line, n);
-    check_search<marquill::ByteClass::closeBrace>(line, n);
+std::vector<marquill::TagSpan> spans_on_every_kernel(const Unit* line, int64_t n) {
+    marquill::TagSpans expected;
+    require(marquill::runnable_kernel("portable")->of<Unit>().find_tags(line, n, expected), "scan has memory");
+    std::vector<marquill::TagSpan> flat;
+    expected.for_each([&](const marquill::TagSpan& span) { flat.push_back(span); });
+    for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
+        marquill::TagSpans spans;
+        require(kernel->of<Unit>().find_tags(line, n, spans), "scan has memory");
+        require(spans.size() == flat.size(), "every kernel finds as many tags");
+        size_t k = 0;
+        spans.for_each([&](const marquill::TagSpan& span) {
+            const marquill::TagSpan& other = flat[k++];
+            require(span.l == other.l && span.r == other.r && span.valueL == other.valueL &&
+                        span.kind == other.kind && span.fixed == other.fixed,
+                    "every kernel finds the same spans");
+        });
+    }
+    return flat;
 }
 
 // The input widened to wider units, each in an exact-size heap buffer:
@@ -90,9 +92,7 @@ template <class Unit>
 void check_wider_scan(const uint8_t* data, int64_t n, Unit high, const marquill::ParsedText& parsed) {
     std::unique_ptr<Unit[]> line(new Unit[static_cast<size_t>(n)]);
     for (int64_t k = 0; k < n; ++k) line[k] = data[k] < 0x80 ? data[k] : static_cast<Unit>(high | data[k]);
-    check_searches(line.get(), n);
-    marquill::TagSpans spans;
-    require(marquill::find_tags(line.get(), n, spans), "wide scan has memory");
+    const std::vector<marquill::TagSpan> spans = spans_on_every_kernel(line.get(), n);
     require(spans.size() == parsed.args.size(), "wide scan finds as many tags");
     for (size_t k = 0; k < spans.size(); ++k) {
         const marquill::TagSpan& span = spans[k];
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     exact[size] = '\0';
     const std::string_view input(exact.get(), size);
     const auto n = static_cast<int64_t>(size);
-    check_searches(reinterpret_cast<const uint8_t*>(exact.get()), n);
+    spans_on_every_kernel(reinterpret_cast<const uint8_t*>(exact.get()), n);
 
     const marquill::ParsedText parsed(exact.get(), n);
 

@@ -53,13 +53,16 @@ def test_a_module_not_yet_executed_refuses_calls():
             module.parse_str(line)
 
 
-# The vector search each processor the wheels are built for should take;
-# any other falls back to the byte-by-byte one.
-SEARCH_FOR_MACHINE = {"x86_64": "sse2", "AMD64": "sse2", "aarch64": "neon", "arm64": "neon"}
+# The kernel each processor the wheels are built for has at least; the
+# portable one serves any other.
+KERNEL_FOR_MACHINE = {"x86_64": "sse2", "AMD64": "sse2", "aarch64": "neon", "arm64": "neon"}
 
 
-def test_parser_takes_the_search_of_its_processor():
-    assert marquill_parsing._search_path == SEARCH_FOR_MACHINE.get(platform.machine(), "bytewise")
+def test_parser_scans_with_the_fastest_kernel_of_its_processor():
+    kernels = marquill_parsing._kernels
+    assert marquill_parsing._search_path == kernels[0]
+    assert kernels[-1] == "portable"
+    assert KERNEL_FOR_MACHINE.get(platform.machine(), "portable") in kernels
 
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))

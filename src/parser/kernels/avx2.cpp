@@ -1,0 +1,159 @@
+// The AVX2 kernel: thirty-two units a vector, wider units narrowed to bytes
+// with saturation. Compiled with AVX2 and BMI1/2 enabled for this file only
+// (CMakeLists.txt); chosen only where the processor has them (choice.cpp).
+#include "parser/kernels/targets.hpp"
+
+#if MARQUILL_X86_KERNELS
+#include <immintrin.h>
+
+#include "parser/scan_algorithm.hpp"
+
+namespace marquill {
+namespace {
+
+struct Avx2 {
+    static __m256i load(const void* p) noexcept { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+
+    // 32 units as 32 bytes, in order. The packs work within each 128-bit
+    // half, and the permutes put the halves' pieces back in line order.
+    // packus reads its lanes as signed: units from 0x8000 become 0, those
+    // from 0x100 to 0x7fff become 0xff; neither is a markup byte.
+    static __m256i load32(const uint8_t* p) noexcept { return load(p); }
+    static __m256i load32(const uint16_t* p) noexcept {
+        return _mm256_permute4x64_epi64(_mm256_packus_epi16(load(p), load(p + 16)), 0xd8);
+    }
+    static __m256i load32(const uint32_t* p) noexcept {
+        const __m256i words = _mm256_packus_epi16(_mm256_packs_epi32(load(p), load(p + 8)),
+                                                  _mm256_packs_epi32(load(p + 16), load(p + 24)));
+        return _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    }
+
+    static __m256i equal(__m256i v, char c) noexcept { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)); }
+    // '[' and '{' differ only in bit 0x20, and no other byte becomes '{'
+    // when it is set.
+    static __m256i markup(__m256i v) noexcept {
+        return _mm256_or_si256(equal(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), '{'), equal(v, ']'));
+    }
+    static uint64_t bits(__m256i m) noexcept { return static_cast<uint32_t>(_mm256_movemask_epi8(m)); }
+
+    template <class Unit>
+    static uint64_t markup_block(const Unit* p) noexcept {
+        return bits(markup(load32(p)));
+    }
+    template <class Unit>
+    static BraceMasks brace_block(const Unit* p) noexcept {
+        const __m256i v = load32(p);
+        return {bits(equal(v, '{')), bits(equal(v, '}'))};
+    }
+
+    template <class Unit>
+    static uint64_t markup_mask(const Unit* p) noexcept {
+        return markup_block(p) | markup_block(p + 32) << 32;
+    }
+    template <class Unit>
+    static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
+        return masks_below_64<32, uint64_t>(p, count, [](const Unit* q) { return markup_block(q); });
+    }
+    template <class Unit>
+    static BraceMasks brace_masks(const Unit* p) noexcept {
+        return brace_block(p) | brace_block(p + 32) << 32;
+    }
+    template <class Unit>
+    static BraceMasks brace_masks(const Unit* p, int64_t count) noexcept {
+        return masks_below_64<32, BraceMasks>(p, count, [](const Unit* q) { return brace_block(q); });
+    }
+
+    // A skip only asks whether any unit is markup, so the order the packs
+    // leave is of no concern here.
+    static __m256i markup_of_64(const uint8_t* p) noexcept {
+        return _mm256_or_si256(markup(load(p)), markup(load(p + 32)));
+    }
+    static __m256i markup_of_64(const uint16_t* p) noexcept {
+        return _mm256_or_si256(markup(_mm256_packus_epi16(load(p), load(p + 16))),
+                               markup(_mm256_packus_epi16(load(p + 32), load(p + 48))));
+    }
+    static __m256i markup_of_64(const uint32_t* p) noexcept {
+        auto narrow = [](const uint32_t* q) {
+            return _mm256_packus_epi16(_mm256_packs_epi32(load(q), load(q + 8)),
+                                       _mm256_packs_epi32(load(q + 16), load(q + 24)));
+        };
+        return _mm256_or_si256(markup(narrow(p)), markup(narrow(p + 32)));
+    }
+    template <class Unit>
+    static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
+        for (; from + 128 <= n; from += 128) {
+            const __m256i any = _mm256_or_si256(markup_of_64(s + from), markup_of_64(s + from + 64));
+            if (!_mm256_testz_si256(any, any)) return from;
+        }
+        return from;
+    }
+
+    template <class Unit>
+    static Bytes16 narrow16(const Unit* p) noexcept {
+        __m128i v;
+        if constexpr (sizeof(Unit) == 1) {
+            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        } else if constexpr (sizeof(Unit) == 2) {
+            const __m256i units = load(p);
+            v = _mm_packus_epi16(_mm256_castsi256_si128(units), _mm256_extracti128_si256(units, 1));
+        } else {
+            // packs leaves units 0-3 8-11 | 4-7 12-15; the permute orders them
+            const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(load(p), load(p + 8)), 0xd8);
+            v = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        }
+        return {static_cast<uint64_t>(_mm_cvtsi128_si64(v)), static_cast<uint64_t>(_mm_extract_epi64(v, 1))};
+    }
+    template <class Unit>
+    static Bytes16 narrow16(const Unit* p, int64_t count) noexcept {
+        return count == 16 ? narrow16(p) : narrow16_padded<Avx2>(p, count);
+    }
+
+    static uint64_t or_of_bytes(const uint8_t* p, int64_t size) noexcept {
+        if (size < 32) {
+            const __m128i any = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + size - 16)));
+            return static_cast<uint64_t>(_mm_cvtsi128_si64(any) | _mm_extract_epi64(any, 1));
+        }
+        __m256i any = load(p + size - 32);
+        for (int64_t k = 0; k + 32 <= size; k += 32) any = _mm256_or_si256(any, load(p + k));
+        const __m128i half = _mm_or_si128(_mm256_castsi256_si128(any), _mm256_extracti128_si256(any, 1));
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(half) | _mm_extract_epi64(half, 1));
+    }
+
+    // A surrogate's bits above the lowest eleven read 0xd800.
+    static __m256i surrogates(const uint16_t* p) noexcept {
+        return _mm256_cmpeq_epi16(_mm256_and_si256(load(p), _mm256_set1_epi16(static_cast<short>(0xf800))),
+                                  _mm256_set1_epi16(static_cast<short>(0xd800)));
+    }
+    static __m256i surrogates(const uint32_t* p) noexcept {
+        return _mm256_cmpeq_epi32(_mm256_and_si256(load(p), _mm256_set1_epi32(static_cast<int>(0xfffff800u))),
+                                  _mm256_set1_epi32(0xd800));
+    }
+    static __m128i surrogates_16(const uint16_t* p) noexcept {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xf800))),
+                               _mm_set1_epi16(static_cast<short>(0xd800)));
+    }
+    static __m128i surrogates_16(const uint32_t* p) noexcept {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        return _mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(0xfffff800u))), _mm_set1_epi32(0xd800));
+    }
+    template <class Unit>
+    static bool holds_surrogate(const Unit* s, int64_t n) noexcept {
+        constexpr int64_t lanes = 32 / sizeof(Unit);
+        if (n < lanes) {
+            const __m128i found = _mm_or_si128(surrogates_16(s), surrogates_16(s + n - lanes / 2));
+            return _mm_movemask_epi8(found) != 0;
+        }
+        __m256i found = surrogates(s + n - lanes);
+        for (int64_t k = 0; k + lanes <= n; k += lanes) found = _mm256_or_si256(found, surrogates(s + k));
+        return !_mm256_testz_si256(found, found);
+    }
+};
+
+}  // namespace
+
+extern const Kernel avx2Kernel = kernel_of<Avx2>("avx2");
+
+}  // namespace marquill
+#endif

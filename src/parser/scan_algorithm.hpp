@@ -1,0 +1,350 @@
+// The scan, written once over the primitives of an instruction set. Each
+// kernel file in kernels/ defines a struct of those primitives and includes
+// this file; the scan then compiles with that file's instruction set.
+//
+// A primitives struct `Simd` provides, for code units of each width (uint8_t,
+// uint16_t, uint32_t), reading nothing outside the units named:
+//   uint64_t markup_mask(const Unit* p)     bit k set when unit k of the 64 at
+//                                           p is '[', ']' or '{'
+//   uint64_t markup_mask(const Unit* p, int64_t count)     the same for the
+//                                           0 < count < 64 units at p
+//   BraceMasks brace_masks(const Unit* p[, int64_t count]) the '{' and the '}'
+//                                           among 64 (or count) units
+//   int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n)
+//                                           a point p in [from, n] such that no
+//                                           unit in [from, p) is markup
+//   Bytes16 narrow16(const Unit* p, int64_t count)  the 16 units at p as bytes,
+//                                           a unit above 0xff saturated to a
+//                                           byte that is no keyword character,
+//                                           and units from count on as 0
+//   uint64_t or_of_bytes(const uint8_t* p, int64_t size)  for size >= 16, the
+//                                           OR of the bytes, folded into a word
+//   bool holds_surrogate(const Unit* s, int64_t n)  for 2- and 4-byte units
+//                                           with n * sizeof(Unit) >= 16
+//
+// Everything here lies in an unnamed namespace: each kernel file compiles its
+// own copy for its own instruction set, and the linker must never hand one
+// kernel's copy of a function to another.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "parser/kernel.hpp"
+#include "parser/keywords.hpp"
+#include "parser/tag_spans.hpp"
+
+namespace marquill {
+namespace {  // NOLINT(cert-dcl59-cpp, google-build-namespaces): see above
+
+// The hot path of the scan is inlined into one function, whose state then
+// lives in registers; the rare paths stay out of it, so that they neither
+// crowd its registers nor make it keep its state in memory.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define MARQUILL_HOT __forceinline
+#define MARQUILL_COLD __declspec(noinline)
+#else
+#define MARQUILL_HOT inline __attribute__((always_inline))
+#define MARQUILL_COLD __attribute__((noinline))
+#endif
+
+struct BraceMasks {
+    uint64_t open;
+    uint64_t close;
+};
+
+// Two little-endian words: bytes 0 to 7, then 8 to 15.
+struct Bytes16 {
+    uint64_t low;
+    uint64_t high;
+};
+
+MARQUILL_HOT int lowest_bit(uint64_t bits) noexcept {  // bits != 0
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long index;
+    _BitScanForward64(&index, bits);
+    return static_cast<int>(index);
+#else
+    return __builtin_ctzll(bits);
+#endif
+}
+
+MARQUILL_HOT int highest_bit(uint64_t bits) noexcept {  // bits != 0
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long index;
+    _BitScanReverse64(&index, bits);
+    return static_cast<int>(index);
+#else
+    return 63 - __builtin_clzll(bits);
+#endif
+}
+
+MARQUILL_HOT uint64_t bits_from(int k) noexcept { return ~uint64_t{0} << k; }        // 0 <= k < 64
+MARQUILL_HOT uint64_t bits_below(int k) noexcept { return (uint64_t{1} << k) - 1; }  // 0 <= k < 64
+
+template <class Unit>
+constexpr bool is_markup(Unit c) noexcept {
+    return c == '[' || c == ']' || c == '{';
+}
+
+inline BraceMasks operator|(BraceMasks a, BraceMasks b) noexcept { return {a.open | b.open, a.close | b.close}; }
+inline BraceMasks operator<<(BraceMasks a, int k) noexcept { return {a.open << k, a.close << k}; }
+inline BraceMasks operator>>(BraceMasks a, int k) noexcept { return {a.open >> k, a.close >> k}; }
+
+// The masks of the 0 < count < 64 units at p from masks of `Block` units at
+// a time: whole blocks, then the run's last `Block` units, overlapping the
+// block before; a run shorter than a block is first copied into a buffer
+// padded with units that are in no class.
+template <int Block, class Mask, class Unit, class BlockMask>
+MARQUILL_COLD Mask masks_below_64(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
+    if (count < Block) {
+        Unit padded[Block] = {};
+        std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
+        return block_mask(padded);
+    }
+    Mask masks = block_mask(p);
+    int k = Block;
+    for (; k + Block <= count; k += Block) masks = masks | (block_mask(p + k) << k);
+    if (k < count) masks = masks | (block_mask(p + count - Block) >> (k - (count - Block)) << k);
+    return masks;
+}
+
+// narrow16 for a kernel without masked loads, near the line's end: the units
+// there are, copied into a buffer padded with zeros.
+template <class Simd, class Unit>
+MARQUILL_COLD Bytes16 narrow16_padded(const Unit* p, int64_t count) noexcept {
+    Unit padded[16] = {};
+    std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
+    return Simd::narrow16(padded);
+}
+
+// Bit k for unit from + k, for the units up to from + 64 or the line's end.
+// Near the end the window is the line's last 64 units, less those already
+// passed, so that only a line shorter than a window needs a short read.
+template <class Simd, class Unit>
+MARQUILL_HOT uint64_t markup_window(const Unit* line, int64_t n, int64_t from) noexcept {
+    if (n - from >= 64) return Simd::markup_mask(line + from);
+    if (n >= 64) return Simd::markup_mask(line + n - 64) >> (from - (n - 64));
+    return Simd::markup_mask(line + from, n - from);
+}
+
+template <class Simd, class Unit>
+MARQUILL_HOT BraceMasks brace_window(const Unit* line, int64_t n, int64_t from) noexcept {
+    if (n - from >= 64) return Simd::brace_masks(line + from);
+    if (n >= 64) return Simd::brace_masks(line + n - 64) >> static_cast<int>(from - (n - 64));
+    return Simd::brace_masks(line + from, n - from);
+}
+
+// The look-ahead from the '{' at `open`: a raw block ends at the last '}'
+// before the first '{' that follows its first '}'; -1 when no '}' follows.
+// It stops where the next block starts, so no unit is looked at by two
+// look-aheads. Only a '{' makes the brace masks.
+template <class Simd, class Unit>
+MARQUILL_COLD int64_t raw_block_end(const Unit* line, int64_t n, int64_t open) noexcept {
+    int64_t last = -1;  // the last '}' so far
+    for (int64_t from = open + 1; from < n; from += 64) {
+        BraceMasks braces = brace_window<Simd>(line, n, from);
+        if (last < 0) {
+            if (braces.close == 0) continue;
+            braces.open &= bits_from(lowest_bit(braces.close));  // a '{' before the first '}' is in the value
+        }
+        if (braces.open != 0) {
+            braces.close &= bits_below(lowest_bit(braces.open));
+            return braces.close != 0 ? from + highest_bit(braces.close) : last;
+        }
+        if (braces.close != 0) last = from + highest_bit(braces.close);
+    }
+    return last;
+}
+
+// One scan over a line: a forward pass over windows of 64 units. The markup
+// units of a window are taken off its mask in order, and each starts the rule
+// it may start; a rule that consumes units clears their marks, and one that
+// runs past the window moves the next window to where it stopped.
+template <class Simd, class Unit>
+class Scanner {
+public:
+    MARQUILL_HOT Scanner(const Unit* line, int64_t n, TagSpans& spans) noexcept
+        : line_(line), n_(n), spans_(spans), out_(spans.start_writing()) {}
+
+    // False when memory for the spans runs out.
+    MARQUILL_HOT bool run() noexcept {
+        int64_t from = 0;
+        while (from < n_) {
+            uint64_t marks = markup_window<Simd>(line_, n_, from);
+            if (marks == 0) {
+                from = n_ - from > 64 ? Simd::skip_plain_text(line_, from + 64, n_) : n_;
+                continue;
+            }
+            int64_t next = from + 64;
+            do {
+                const int64_t at = from + lowest_bit(marks);
+                const int64_t last = apply_rule(at);
+                if (last - from >= 63) {
+                    next = last + 1;
+                    break;
+                }
+                marks &= bits_from(static_cast<int>(last - from) + 1);
+            } while (marks != 0);
+            if (outOfMemory_) return false;
+            from = next;
+        }
+        spans_.finish_writing(out_.next);
+        return true;
+    }
+
+private:
+    // The rule the markup unit at `at` starts; returns the last unit it
+    // consumed (`at` when it consumed none).
+    MARQUILL_HOT int64_t apply_rule(int64_t at) noexcept {
+        const Unit c = line_[at];
+        if (c == '[') return bracket_tag(at);
+        if (c == ']') return openKind_ != 0 ? close_argument_tag(at) : at;
+        return raw_block(at);
+    }
+
+    // At a '[': a fixed tag is recorded and consumed to its ']'; an opener
+    // becomes the open argument tag, replacing any open one, whose opener
+    // stays in the text, and the scan goes on with its argument.
+    MARQUILL_HOT int64_t bracket_tag(int64_t at) noexcept {
+        using namespace keyword_lookup;
+        const int64_t room = n_ - at - 1;
+        const Bytes16 after = Simd::narrow16(line_ + at + 1, room < 16 ? room : 16);
+        const Row& row = rows[slot_of(static_cast<uint32_t>(after.low), multiplier)];
+        if ((((after.low ^ row.low) & row.lowMask) | ((after.high ^ row.high) & row.highMask)) != 0) return at;
+        if (row.fixed >= 0) {
+            append({at, at + row.length, at + row.length, row.kind, row.fixed});
+            return at + row.length;
+        }
+        openKind_ = row.kind;
+        openL_ = at;
+        openArgsL_ = at + 1 + row.length;
+        return openArgsL_ - 1;
+    }
+
+    // At a ']' while an argument tag is open: its argument is every unit
+    // after the opener's space, up to this ']'.
+    MARQUILL_HOT int64_t close_argument_tag(int64_t at) noexcept {
+        append({openL_, at, openArgsL_, openKind_, -1});
+        return at;
+    }
+
+    // At a '{': a raw block is recorded and consumed to its last '}', or the
+    // '{' is plain text.
+    MARQUILL_HOT int64_t raw_block(int64_t at) noexcept {
+        // Once a '{' has found no '}' after it, no later '{' can; deciding
+        // that without a look-ahead keeps a long run of such '{' linear.
+        if (at >= closelessFrom_) return at;
+        const int64_t last = raw_block_end<Simd>(line_, n_, at);
+        if (last < 0) {
+            closelessFrom_ = at;
+            return at;
+        }
+        append({at, last, at + 1, 'r', -1});
+        return last;
+    }
+
+    // Records a tag. Any open argument tag is forgotten: tags never overlap,
+    // so they stand in line order. When memory runs out the tag is dropped,
+    // and run() stops at the end of the window.
+    MARQUILL_HOT void append(const TagSpan& span) noexcept {
+        openKind_ = 0;
+        if (out_.next == out_.limit) {
+            const TagSpans::Cursor chunk = spans_.next_chunk();
+            outOfMemory_ = outOfMemory_ || chunk.next == nullptr;
+            if (chunk.next == nullptr) return;
+            out_ = chunk;
+        }
+        *out_.next++ = span;
+    }
+
+    const Unit* line_;
+    int64_t n_;
+    TagSpans& spans_;
+    TagSpans::Cursor out_;
+    char openKind_ = 0;                  // kind of the open argument tag, 0 when none is open
+    int64_t openL_;                      // index of its '['; set with openKind_
+    int64_t openArgsL_;                  // index of its first argument unit; set with openKind_
+    int64_t closelessFrom_ = INT64_MAX;  // a '{' at or after this index has no '}' after it
+    bool outOfMemory_ = false;
+};
+
+// What a string made of a run of units needs to know of them: the OR of the
+// units, whose highest bit gives the narrowest width that holds them all, and
+// whether one is a UTF-16 surrogate, which has no UTF-8. Runs of 16 bytes or
+// more go by in the kernel's vectors, shorter ones in 8- and 4-byte words;
+// both read the last block again, overlapping the one before, rather than
+// take units one at a time.
+template <class Word>
+Word word_at(const uint8_t* p) noexcept {
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+template <class Word>
+Word or_of_words(const uint8_t* p, int64_t size) noexcept {  // size >= sizeof(Word)
+    constexpr auto width = static_cast<int64_t>(sizeof(Word));
+    Word any = word_at<Word>(p + size - width);
+    for (int64_t k = 0; k + width <= size; k += width) any |= word_at<Word>(p + k);
+    return any;
+}
+
+// The OR of the lanes of `word`, each one unit wide.
+template <class Unit>
+Unit or_of_lanes(uint64_t word) noexcept {
+    if constexpr (sizeof(Unit) <= 4) word |= word >> 32;
+    if constexpr (sizeof(Unit) <= 2) word |= word >> 16;
+    if constexpr (sizeof(Unit) == 1) word |= word >> 8;
+    return static_cast<Unit>(word);
+}
+
+template <class Simd, class Unit>
+Unit or_of_units(const Unit* s, int64_t n) noexcept {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(s);
+    const int64_t size = n * static_cast<int64_t>(sizeof(Unit));
+    if (size >= 16) return or_of_lanes<Unit>(Simd::or_of_bytes(bytes, size));
+    if (size >= 8) return or_of_lanes<Unit>(or_of_words<uint64_t>(bytes, size));
+    if (size >= 4) return or_of_lanes<Unit>(or_of_words<uint32_t>(bytes, size));
+    Unit any = 0;
+    for (int64_t k = 0; k < n; ++k) any |= s[k];
+    return any;
+}
+
+// U+D800 to U+DFFF: the units whose bits above the lowest eleven read 0xd800.
+template <class Unit>
+constexpr bool is_surrogate(Unit unit) noexcept {
+    return (unit & ~Unit{0x7ff}) == 0xd800;
+}
+
+template <class Simd, class Unit>
+bool holds_surrogate(const Unit* s, int64_t n) noexcept {
+    if (n * static_cast<int64_t>(sizeof(Unit)) >= 16) return Simd::holds_surrogate(s, n);
+    for (int64_t k = 0; k < n; ++k) {
+        if (is_surrogate(s[k])) return true;
+    }
+    return false;
+}
+
+template <class Simd, class Unit>
+bool find_tags(const Unit* line, int64_t n, TagSpans& spans) noexcept {
+    return Scanner<Simd, Unit>(line, n, spans).run();
+}
+
+template <class Simd, class Unit>
+constexpr UnitKernel<Unit> unit_kernel() noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return {&find_tags<Simd, Unit>, &or_of_units<Simd, Unit>, nullptr};
+    } else {
+        return {&find_tags<Simd, Unit>, &or_of_units<Simd, Unit>, &holds_surrogate<Simd, Unit>};
+    }
+}
+
+// The kernel of a primitives struct, under the name `_search_path` reports.
+template <class Simd>
+constexpr Kernel kernel_of(const char* name) noexcept {
+    return {name, unit_kernel<Simd, uint8_t>(), unit_kernel<Simd, uint16_t>(), unit_kernel<Simd, uint32_t>()};
+}
+
+}  // namespace
+}  // namespace marquill
