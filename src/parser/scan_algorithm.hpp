@@ -118,16 +118,10 @@ MARQUILL_COLD Bytes16 narrow16_padded(const Unit* p, int64_t count) noexcept {
     return Simd::narrow16(padded);
 }
 
-// Bit k for unit from + k, for the units up to from + 64 or the line's end.
-// Near the end the window is the line's last 64 units, less those already
-// passed, so that only a line shorter than a window needs a short read.
-template <class Simd, class Unit>
-MARQUILL_HOT uint64_t markup_window(const Unit* line, int64_t n, int64_t from) noexcept {
-    if (n - from >= 64) return Simd::markup_mask(line + from);
-    if (n >= 64) return Simd::markup_mask(line + n - 64) >> (from - (n - 64));
-    return Simd::markup_mask(line + from, n - from);
-}
-
+// Bit k for unit from + k, for the units up to from + 64 or the line's end,
+// as the scan's windows are taken: near the end the window is the line's last
+// 64 units, less those already passed, so that only a line shorter than a
+// window needs a short read.
 template <class Simd, class Unit>
 MARQUILL_HOT BraceMasks brace_window(const Unit* line, int64_t n, int64_t from) noexcept {
     if (n - from >= 64) return Simd::brace_masks(line + from);
@@ -169,31 +163,66 @@ public:
 
     // False when memory for the spans runs out.
     MARQUILL_HOT bool run() noexcept {
-        int64_t from = 0;
-        while (from < n_) {
-            uint64_t marks = markup_window<Simd>(line_, n_, from);
-            if (marks == 0) {
-                from = n_ - from > 64 ? Simd::skip_plain_text(line_, from + 64, n_) : n_;
-                continue;
-            }
-            int64_t next = from + 64;
-            do {
-                const int64_t at = from + lowest_bit(marks);
-                const int64_t last = apply_rule(at);
-                if (last - from >= 63) {
-                    next = last + 1;
-                    break;
-                }
-                marks &= bits_from(static_cast<int>(last - from) + 1);
-            } while (marks != 0);
-            if (outOfMemory_) return false;
-            from = next;
+        if (n_ <= 128) {
+            scan_short_line();
+        } else if (!scan_long_line()) {
+            return false;
         }
+        if (outOfMemory_) return false;
         spans_.finish_writing(out_.next);
         return true;
     }
 
 private:
+    // A line of up to 128 units, the length of most lines of dialogue: its
+    // two windows' masks are made at once, with no loop over windows.
+    MARQUILL_HOT void scan_short_line() noexcept {
+        uint64_t low = 0;
+        uint64_t high = 0;
+        if (n_ >= 64) {
+            low = Simd::markup_mask(line_);
+            if (n_ > 64) high = Simd::markup_mask(line_ + n_ - 64) >> (128 - n_);
+        } else if (n_ > 0) {
+            low = Simd::markup_mask(line_, n_);
+        }
+        const int64_t last = walk(low, 0);
+        if (last >= 64) high &= last >= 127 ? 0 : bits_from(static_cast<int>(last - 63));
+        walk(high, 64);
+    }
+
+    // Any longer line, a window of 64 units at a time. Near the end the
+    // window is the line's last 64 units, less those already passed, so that
+    // no short read is needed.
+    MARQUILL_HOT bool scan_long_line() noexcept {
+        int64_t from = 0;
+        while (from < n_) {
+            const uint64_t marks = n_ - from >= 64 ? Simd::markup_mask(line_ + from)
+                                                   : Simd::markup_mask(line_ + n_ - 64) >> (from - (n_ - 64));
+            if (marks == 0) {
+                from = n_ - from > 64 ? Simd::skip_plain_text(line_, from + 64, n_) : n_;
+                continue;
+            }
+            const int64_t last = walk(marks, from);
+            if (outOfMemory_) return false;
+            from = last >= from + 64 ? last + 1 : from + 64;
+        }
+        return true;
+    }
+
+    // Applies the rules at the marks of the window of 64 units at `base`, in
+    // order, each rule clearing the marks of the units it consumed. Returns
+    // the last unit consumed, base - 1 when none was; past the window when a
+    // rule ran past it.
+    MARQUILL_HOT int64_t walk(uint64_t marks, int64_t base) noexcept {
+        int64_t last = base - 1;
+        while (marks != 0) {
+            last = apply_rule(base + lowest_bit(marks));
+            if (last - base >= 63) break;
+            marks &= bits_from(static_cast<int>(last - base) + 1);
+        }
+        return last;
+    }
+
     // The rule the markup unit at `at` starts; returns the last unit it
     // consumed (`at` when it consumed none).
     MARQUILL_HOT int64_t apply_rule(int64_t at) noexcept {

@@ -20,6 +20,7 @@ TagSpans::Cursor TagSpans::next_chunk() noexcept {
     auto* chunk = static_cast<TagSpan*>(std::malloc(count * sizeof(TagSpan)));
     if (chunk == nullptr) return {nullptr, nullptr};
     chunks_[chunkCount_++] = chunk;
+    lastChunk_ = chunk;
     sizeBeforeLast_ = size_;
     return {chunk, chunk + count};
 }

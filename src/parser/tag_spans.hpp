@@ -57,7 +57,7 @@ public:
     Cursor next_chunk() noexcept;
     // The spans written end at `end`, inside the last chunk handed out.
     void finish_writing(const TagSpan* end) noexcept {
-        size_ = sizeBeforeLast_ + static_cast<size_t>(end - (chunkCount_ == 1 ? first_ : chunks_[chunkCount_ - 1]));
+        size_ = sizeBeforeLast_ + static_cast<size_t>(end - (lastChunk_ != nullptr ? lastChunk_ : first_));
     }
 
 private:
@@ -70,6 +70,7 @@ private:
     size_t size_ = 0;
     size_t sizeBeforeLast_ = 0;      // the spans in the full chunks before the last one handed out
     size_t chunkCount_ = 1;          // chunks handed out, the first included
+    TagSpan* lastChunk_ = nullptr;   // the last chunk handed out, when it is not the first
     TagSpan* chunks_[maxChunks];     // chunks_[1] to chunks_[chunkCount_ - 1]: the first chunk is first_
     TagSpan first_[firstChunkSize];  // left uninitialised: only written spans are read
 };
