@@ -31,7 +31,7 @@ demo: deps-build
 
 # The stages of make test, in order, run by scripts/run-stages.sh, which
 # names each and times it.
-TEST_STAGES := lint test-cpp test-portable test-aarch64 test-windows test-musl test-libcxx fuzz test-python \
+TEST_STAGES := lint test-cpp test-portable test-x86-cpus test-aarch64 test-windows test-musl test-libcxx fuzz test-python \
                test-python-aarch64 test-wheel sanitize
 test:
 	@MAKE="$(MAKE)" scripts/run-stages.sh $(TEST_STAGES)
@@ -54,7 +54,7 @@ test-cpp: deps-cpp-tests
 	cmake --build build/cpp-tests -j2
 	ctest --test-dir build/cpp-tests --output-on-failure -j2
 
-# The same tests on the byte-by-byte search alone (MARQUILL_SIMD=OFF), the
+# The same tests on the portable kernel alone (MARQUILL_SIMD=OFF), the
 # path of a target without vector instructions, under the same sanitizers;
 # then cross-built for 64-bit Arm Linux (run under qemu), for 64-bit
 # Windows (MinGW-w64, run under wine) and statically for musl (zig c++, run
@@ -65,6 +65,13 @@ test-portable: deps-cpp-tests
 	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DMARQUILL_SIMD=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
 	cmake --build build/cpp-portable -j2
 	ctest --test-dir build/cpp-portable --output-on-failure -j2
+
+# The C++ tests built as the module is, on emulated x86-64 processors without
+# AVX-512 and without AVX: each must choose the fastest kernel it runs and
+# meet no instruction it lacks (scripts/test-x86-cpus.sh).
+.PHONY: test-x86-cpus
+test-x86-cpus: deps-x86-cpus
+	scripts/test-x86-cpus.sh
 
 test-aarch64: deps-aarch64
 	scripts/test-cross.sh aarch64-linux-gnu

@@ -21,6 +21,8 @@ packages_of() {  # $1: group; prints its packages
         cpp-tests) echo g++ cmake make libgtest-dev ;;
         # make fuzz: libFuzzer and clang's sanitizer runtimes
         fuzz) echo clang libclang-rt-dev cmake make ;;
+        # make test-x86-cpus: GoogleTest and qemu's user-mode emulator
+        x86-cpus) echo g++ cmake make libgtest-dev qemu-user ;;
         # make test-aarch64 and test-python-aarch64: the cross compiler, qemu's
         # user-mode emulator, GoogleTest's sources to build for the target
         aarch64) echo g++-aarch64-linux-gnu qemu-user googletest cmake make ;;
@@ -33,7 +35,7 @@ packages_of() {  # $1: group; prints its packages
         # make bench: Google Benchmark, and valgrind for the instruction counts
         bench) echo g++ cmake make libbenchmark-dev valgrind ;;
         # everything make test runs
-        test) for group in build cpython cpp-tests fuzz aarch64 windows musl libcxx; do packages_of "$group"; done ;;
+        test) for group in build cpython cpp-tests x86-cpus fuzz aarch64 windows musl libcxx; do packages_of "$group"; done ;;
         *) echo "install-system-deps.sh: unknown group '$1'" >&2; return 1 ;;
     esac
 }
