@@ -3,12 +3,23 @@
 # user-mode emulator on processors without AVX-512 (Haswell) and without AVX
 # (Nehalem): the kernel chosen must be the fastest each one runs, and no
 # instruction it lacks may run, in the kernels or in anything around them.
+# First, optimised and not: the AVX2 and AVX-512 kernel files may define no
+# function outside their unnamed namespace, since the linker could hand such a
+# copy, built for their instruction set, to code that runs without it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/x86-cpus
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMARQUILL_BUILD_MODULE=OFF -DBUILD_TESTING=ON \
     -DMARQUILL_WERROR=ON >/dev/null
 cmake --build "$build" -j2
+cmake -S "$root" -B "$build-debug" -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF >/dev/null
+cmake --build "$build-debug" -j2 --target marquill_kernels
+for dir in "$build" "$build-debug"; do
+    shared=$(nm -C --defined-only "$dir"/CMakeFiles/marquill_kernels.dir/src/parser/kernels/avx{2,512}.cpp.o |
+        grep -E ' [TtWw] ' | grep -v '(anonymous namespace)' || true)
+    [ -z "$shared" ] || { echo "functions a kernel file shares: $shared" >&2; exit 1; }
+done
+echo "== the AVX2 and AVX-512 kernel files share no function"
 for model in Nehalem:sse2 Haswell:avx2; do
     cpu=${model%%:*} best=${model#*:}
     echo "== C++ tests on a $cpu processor under qemu-x86_64 (best kernel: $best)"

@@ -92,11 +92,15 @@ struct Row {
 };
 
 // Every slot holds a row. A slot no keyword hashes to holds a head that
-// hashes elsewhere, so no units that land there can match it.
-inline constexpr std::array<Row, slotCount> rows = [] {
-    std::array<Row, slotCount> table{};
+// hashes elsewhere, so no units that land there can match it. A plain array
+// in a struct: the scan indexes it with no function of the library's.
+struct RowTable {
+    Row rows[slotCount];
+};
+inline constexpr RowTable table = [] {
+    RowTable table{};
     const uint32_t foreignHead = head_of(keywords[0]);
-    for (int slot = 0; slot < slotCount; ++slot) table[slot] = {foreignHead, 0, 0xffffffffu, 0, -1, 0, -1, 0};
+    for (Row& row : table.rows) row = {foreignHead, 0, 0xffffffffu, 0, -1, 0, -1, 0};
     int fixedId = 0;
     for (int8_t k = 0; k < keywordCount; ++k) {
         const Keyword& keyword = keywords[k];
@@ -108,7 +112,7 @@ inline constexpr std::array<Row, slotCount> rows = [] {
             mask |= uint64_t{0xff} << (8 * (j % 8));
         }
         if (!keyword.opener) row.fixed = static_cast<int8_t>(fixedId++);
-        table[slot_of(head_of(keyword), multiplier)] = row;
+        table.rows[slot_of(head_of(keyword), multiplier)] = row;
     }
     return table;
 }();

@@ -30,23 +30,17 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+#include "parser/inlining.hpp"
 #include "parser/kernel.hpp"
 #include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
 
 namespace marquill {
 namespace {  // NOLINT(cert-dcl59-cpp, google-build-namespaces): see above
-
-// The hot path of the scan is inlined into one function, whose state then
-// lives in registers; the rare paths stay out of it, so that they neither
-// crowd its registers nor make it keep its state in memory.
-#if defined(_MSC_VER) && !defined(__clang__)
-#define MARQUILL_HOT __forceinline
-#define MARQUILL_COLD __declspec(noinline)
-#else
-#define MARQUILL_HOT inline __attribute__((always_inline))
-#define MARQUILL_COLD __attribute__((noinline))
-#endif
 
 struct BraceMasks {
     uint64_t open;
@@ -239,7 +233,8 @@ private:
         using namespace keyword_lookup;
         const int64_t room = n_ - at - 1;
         const Bytes16 after = Simd::narrow16(line_ + at + 1, room < 16 ? room : 16);
-        const Row& row = rows[slot_of(static_cast<uint32_t>(after.low), multiplier)];
+        const uint32_t head = static_cast<uint32_t>(after.low);
+        const Row& row = table.rows[(head * multiplier) >> (32 - slotBits)];  // slot_of, inlined by hand
         if ((((after.low ^ row.low) & row.lowMask) | ((after.high ^ row.high) & row.highMask)) != 0) return at;
         if (row.fixed >= 0) {
             append({at, at + row.length, at + row.length, row.kind, row.fixed});

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "parser/inlining.hpp"
+
 namespace marquill {
 
 struct TagSpan {
@@ -51,12 +53,12 @@ public:
         TagSpan* next;
         TagSpan* limit;
     };
-    Cursor start_writing() noexcept { return {first_, first_ + firstChunkSize}; }
+    MARQUILL_HOT Cursor start_writing() noexcept { return {first_, first_ + firstChunkSize}; }
     // The chunk after the full one; {nullptr, nullptr} when memory runs out,
     // with the spans written so far kept.
     Cursor next_chunk() noexcept;
     // The spans written end at `end`, inside the last chunk handed out.
-    void finish_writing(const TagSpan* end) noexcept {
+    MARQUILL_HOT void finish_writing(const TagSpan* end) noexcept {
         size_ = sizeBeforeLast_ + static_cast<size_t>(end - (lastChunk_ != nullptr ? lastChunk_ : first_));
     }
 

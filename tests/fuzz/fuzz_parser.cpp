@@ -76,8 +76,8 @@ std::vector<marquill::TagSpan> spans_on_every_kernel(const Unit* line, int64_t n
         size_t k = 0;
         spans.for_each([&](const marquill::TagSpan& span) {
             const marquill::TagSpan& other = flat[k++];
-            require(span.l == other.l && span.r == other.r && span.valueL == other.valueL &&
-                        span.kind == other.kind && span.fixed == other.fixed,
+            require(span.l == other.l && span.r == other.r && span.valueL == other.valueL && span.kind == other.kind &&
+                        span.fixed == other.fixed,
                     "every kernel finds the same spans");
         });
     }
