@@ -103,6 +103,33 @@ MARQUILL_COLD Mask masks_below_64(const Unit* p, int64_t count, BlockMask block_
     return masks;
 }
 
+// The window masks of a kernel whose vectors hold `Block` units, from its
+// `markup_block(p)` and `brace_block(p)`, the masks of one block: a kernel
+// struct derives from BlockWindows<itself, Block>.
+template <class Kernel, int Block>
+struct BlockWindows {
+    template <class Unit>
+    static uint64_t markup_mask(const Unit* p) noexcept {
+        uint64_t marks = 0;
+        for (int k = 0; k < 64; k += Block) marks |= Kernel::markup_block(p + k) << k;
+        return marks;
+    }
+    template <class Unit>
+    static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
+        return masks_below_64<Block, uint64_t>(p, count, [](const Unit* q) { return Kernel::markup_block(q); });
+    }
+    template <class Unit>
+    static BraceMasks brace_masks(const Unit* p) noexcept {
+        BraceMasks braces{0, 0};
+        for (int k = 0; k < 64; k += Block) braces = braces | (Kernel::brace_block(p + k) << k);
+        return braces;
+    }
+    template <class Unit>
+    static BraceMasks brace_masks(const Unit* p, int64_t count) noexcept {
+        return masks_below_64<Block, BraceMasks>(p, count, [](const Unit* q) { return Kernel::brace_block(q); });
+    }
+};
+
 // narrow16 for a kernel without masked loads, near the line's end: the units
 // there are, copied into a buffer padded with zeros.
 template <class Simd, class Unit>
@@ -169,7 +196,8 @@ public:
 
 private:
     // A line of up to 128 units, the length of most lines of dialogue: its
-    // two windows' masks are made at once, with no loop over windows.
+    // two windows' masks are made at once and walked as one, with no loop
+    // over windows.
     MARQUILL_HOT void scan_short_line() noexcept {
         uint64_t low = 0;
         uint64_t high = 0;
@@ -179,9 +207,13 @@ private:
         } else if (n_ > 0) {
             low = Simd::markup_mask(line_, n_);
         }
-        const int64_t last = walk(low, 0);
-        if (last >= 64) high &= last >= 127 ? 0 : bits_from(static_cast<int>(last - 63));
-        walk(high, 64);
+        while ((low | high) != 0) {
+            const int64_t last = apply_rule(low != 0 ? lowest_bit(low) : 64 + lowest_bit(high));
+            // the marks of the units up to `last` are cleared
+            low &= last >= 63 ? 0 : bits_from(static_cast<int>(last) + 1);
+            const int64_t highKept = last - 63;  // the first unit of the high window left, less 64
+            high &= highKept <= 0 ? ~uint64_t{0} : highKept >= 64 ? 0 : bits_from(static_cast<int>(highKept));
+        }
     }
 
     // Any longer line, a window of 64 units at a time. Near the end the
@@ -222,13 +254,15 @@ private:
     MARQUILL_HOT int64_t apply_rule(int64_t at) noexcept {
         const Unit c = line_[at];
         if (c == '[') return bracket_tag(at);
-        if (c == ']') return openKind_ != 0 ? close_argument_tag(at) : at;
-        return raw_block(at);
+        if (c == '{') return raw_block(at);
+        return close_argument_tag(at);
     }
 
     // At a '[': a fixed tag is recorded and consumed to its ']'; an opener
     // becomes the open argument tag, replacing any open one, whose opener
-    // stays in the text, and the scan goes on with its argument.
+    // stays in the text, and the scan goes on with its argument. Both end at
+    // the match's last unit, and which of the two it was decides only
+    // values, not the way through.
     MARQUILL_HOT int64_t bracket_tag(int64_t at) noexcept {
         using namespace keyword_lookup;
         const int64_t room = n_ - at - 1;
@@ -236,20 +270,20 @@ private:
         const uint32_t head = static_cast<uint32_t>(after.low);
         const Row& row = table.rows[(head * multiplier) >> (32 - slotBits)];  // slot_of, inlined by hand
         if ((((after.low ^ row.low) & row.lowMask) | ((after.high ^ row.high) & row.highMask)) != 0) return at;
-        if (row.fixed >= 0) {
-            append({at, at + row.length, at + row.length, row.kind, row.fixed});
-            return at + row.length;
-        }
-        openKind_ = row.kind;
+        const int64_t last = at + row.length;
+        const bool fixed = row.fixed >= 0;
+        append_if(fixed, {at, last, last, row.kind, row.fixed});
+        openKind_ = fixed ? 0 : row.kind;
         openL_ = at;
-        openArgsL_ = at + 1 + row.length;
-        return openArgsL_ - 1;
+        openArgsL_ = last + 1;
+        return last;
     }
 
-    // At a ']' while an argument tag is open: its argument is every unit
-    // after the opener's space, up to this ']'.
+    // At a ']': an open argument tag ends here, its argument every unit after
+    // the opener's space; with none open, the ']' is plain text.
     MARQUILL_HOT int64_t close_argument_tag(int64_t at) noexcept {
-        append({openL_, at, openArgsL_, openKind_, -1});
+        append_if(openKind_ != 0, {openL_, at, openArgsL_, openKind_, -1});
+        openKind_ = 0;
         return at;
     }
 
@@ -264,22 +298,29 @@ private:
             closelessFrom_ = at;
             return at;
         }
-        append({at, last, at + 1, 'r', -1});
+        append_if(true, {at, last, at + 1, 'r', -1});
+        openKind_ = 0;
         return last;
     }
 
-    // Records a tag. Any open argument tag is forgotten: tags never overlap,
-    // so they stand in line order. When memory runs out the tag is dropped,
-    // and run() stops at the end of the window.
-    MARQUILL_HOT void append(const TagSpan& span) noexcept {
-        openKind_ = 0;
-        if (out_.next == out_.limit) {
-            const TagSpans::Cursor chunk = spans_.next_chunk();
-            outOfMemory_ = outOfMemory_ || chunk.next == nullptr;
-            if (chunk.next == nullptr) return;
-            out_ = chunk;
-        }
-        *out_.next++ = span;
+    // Writes a tag's span and keeps it when `keep`; written either way, so
+    // that whether a tag is recorded decides no branch. A recorded tag
+    // forgets any open argument tag (its caller clears it): tags never
+    // overlap, so they stand in line order.
+    MARQUILL_HOT void append_if(bool keep, const TagSpan& span) noexcept {
+        if (out_.next == out_.limit) grow();
+        *out_.next = span;
+        out_.next += keep ? 1 : 0;
+    }
+
+    // A new chunk for the spans. When memory runs out the spans so far are
+    // kept, the rest go to a slot of the scanner's own, and run() stops at
+    // the end of the window.
+    MARQUILL_COLD void grow() noexcept {
+        out_ = spans_.next_chunk();
+        if (out_.next != nullptr) return;
+        outOfMemory_ = true;
+        out_ = {&discarded_, &discarded_ + 1};
     }
 
     const Unit* line_;
@@ -287,10 +328,11 @@ private:
     TagSpans& spans_;
     TagSpans::Cursor out_;
     char openKind_ = 0;                  // kind of the open argument tag, 0 when none is open
-    int64_t openL_;                      // index of its '['; set with openKind_
-    int64_t openArgsL_;                  // index of its first argument unit; set with openKind_
+    int64_t openL_ = 0;                  // index of its '['
+    int64_t openArgsL_ = 0;              // index of its first argument unit
     int64_t closelessFrom_ = INT64_MAX;  // a '{' at or after this index has no '}' after it
     bool outOfMemory_ = false;
+    TagSpan discarded_;  // where spans go once memory has run out
 };
 
 // What a string made of a run of units needs to know of them: the OR of the

@@ -152,11 +152,11 @@ def test_widened_lines_are_wider_than_their_characters(char):
     assert sys.getsizeof(line) > sys.getsizeof("[center]x")
 
 
-@given(lines_of_every_width, st.sampled_from(sorted(FORMS)))
-def test_matches_model_on_every_width_and_form(line, form):
+def check_form_against_model(parse, line, form):
+    """`parse` of `line` handed over in `form` against the model's parse."""
     argument = FORMS[form](line)
     expected_text, expected_tags = model_parse(line)
-    text, tags = parse_str(argument)
+    text, tags = parse(argument)
     assert tags == expected_tags
     if tags or type(argument) is not str:
         assert text == expected_text
@@ -164,6 +164,11 @@ def test_matches_model_on_every_width_and_form(line, form):
     else:
         assert text is argument  # a line without tags, returned as it is
     assert_canonical(value for _, value in tags)
+
+
+@given(lines_of_every_width, st.sampled_from(sorted(FORMS)))
+def test_matches_model_on_every_width_and_form(line, form):
+    check_form_against_model(parse_str, line, form)
 
 
 @pytest.mark.parametrize("line", json.loads(REGRESSIONS.read_text(encoding="utf-8")))

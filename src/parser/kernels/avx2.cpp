@@ -11,7 +11,7 @@
 namespace marquill {
 namespace {
 
-struct Avx2 {
+struct Avx2 : BlockWindows<Avx2, 32> {
     static __m256i load(const void* p) noexcept { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
 
     // 32 units as 32 bytes, in order. The packs work within each 128-bit
@@ -44,23 +44,6 @@ struct Avx2 {
     static BraceMasks brace_block(const Unit* p) noexcept {
         const __m256i v = load32(p);
         return {bits(equal(v, '{')), bits(equal(v, '}'))};
-    }
-
-    template <class Unit>
-    static uint64_t markup_mask(const Unit* p) noexcept {
-        return markup_block(p) | markup_block(p + 32) << 32;
-    }
-    template <class Unit>
-    static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<32, uint64_t>(p, count, [](const Unit* q) { return markup_block(q); });
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p) noexcept {
-        return brace_block(p) | brace_block(p + 32) << 32;
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<32, BraceMasks>(p, count, [](const Unit* q) { return brace_block(q); });
     }
 
     // A skip only asks whether any unit is markup, so the order the packs

@@ -10,7 +10,7 @@
 namespace marquill {
 namespace {
 
-struct Neon {
+struct Neon : BlockWindows<Neon, 16> {
     // Unsigned saturating narrows: a unit above 0xff becomes 0xff, which is
     // no markup byte.
     static uint8x16_t load(const uint8_t* p) noexcept { return vld1q_u8(p); }
@@ -48,25 +48,20 @@ struct Neon {
     }
 
     template <class Unit>
-    static uint64_t markup_mask(const Unit* p) noexcept {
-        return bits64(markup(load(p)), markup(load(p + 16)), markup(load(p + 32)), markup(load(p + 48)));
-    }
-    template <class Unit>
-    static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<16, uint64_t>(p, count, [](const Unit* q) { return bits16(markup(load(q))); });
+    static uint64_t markup_block(const Unit* p) noexcept {
+        return bits16(markup(load(p)));
     }
     template <class Unit>
     static BraceMasks brace_block(const Unit* p) noexcept {
         const uint8x16_t v = load(p);
         return {bits16(equal(v, '{')), bits16(equal(v, '}'))};
     }
+    // A whole window's markup gathered in one round of sums, rather than a
+    // block at a time.
+    using BlockWindows::markup_mask;
     template <class Unit>
-    static BraceMasks brace_masks(const Unit* p) noexcept {
-        return brace_block(p) | brace_block(p + 16) << 16 | brace_block(p + 32) << 32 | brace_block(p + 48) << 48;
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<16, BraceMasks>(p, count, [](const Unit* q) { return brace_block(q); });
+    static uint64_t markup_mask(const Unit* p) noexcept {
+        return bits64(markup(load(p)), markup(load(p + 16)), markup(load(p + 32)), markup(load(p + 48)));
     }
 
     template <class Unit>

@@ -10,7 +10,7 @@
 namespace marquill {
 namespace {
 
-struct Sse2 {
+struct Sse2 : BlockWindows<Sse2, 16> {
     // packus reads its lanes as signed: units from 0x8000 become 0, those
     // from 0x100 to 0x7fff become 0xff; neither is a markup byte.
     static __m128i load(const uint8_t* p) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -40,23 +40,6 @@ struct Sse2 {
     static BraceMasks brace_block(const Unit* p) noexcept {
         const __m128i v = load(p);
         return {bits(equal(v, '{')), bits(equal(v, '}'))};
-    }
-
-    template <class Unit>
-    static uint64_t markup_mask(const Unit* p) noexcept {
-        return markup_block(p) | markup_block(p + 16) << 16 | markup_block(p + 32) << 32 | markup_block(p + 48) << 48;
-    }
-    template <class Unit>
-    static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<16, uint64_t>(p, count, [](const Unit* q) { return markup_block(q); });
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p) noexcept {
-        return brace_block(p) | brace_block(p + 16) << 16 | brace_block(p + 32) << 32 | brace_block(p + 48) << 48;
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<16, BraceMasks>(p, count, [](const Unit* q) { return brace_block(q); });
     }
 
     template <class Unit>
