@@ -3,9 +3,10 @@
 #             already there, and builds 3.14 only when there is none (see
 #             CONTRIBUTING.md)
 # make test   the whole suite: the formatters and linters, the C++ unit tests
-#             (natively, on the byte-by-byte search, cross-built for aarch64
-#             Linux and Windows, on musl, and with LLVM's libc++), a minute of
-#             fuzzing, the Python tests on every interpreter and on aarch64
+#             (natively, on the portable kernel alone, on emulated x86
+#             processors without AVX and without AVX-512, cross-built for
+#             aarch64 Linux and Windows, on musl, and with LLVM's libc++), a
+#             minute of fuzzing, the Python tests on every interpreter and on aarch64
 #             under qemu, the built wheel in a fresh environment, and the
 #             Python tests under sanitizers; each stage under a banner that
 #             says how long it took

@@ -23,5 +23,5 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_T
     { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure "$@"
-# the search the tests found compiled in for the target (they check it)
-grep -h -m1 "search path:" "$build/Testing/Temporary/LastTest.log" | sed "s/^/== $target: /" || true
+# the kernels the tests found for the target (they check them)
+grep -h -m1 "kernels:" "$build/Testing/Temporary/LastTest.log" | sed "s/^/== $target: /" || true

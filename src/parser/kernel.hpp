@@ -60,10 +60,4 @@ const Kernel& best_kernel() noexcept;
 // The runnable kernel of that name, or null.
 const Kernel* runnable_kernel(std::string_view name) noexcept;
 
-// The scan on the best kernel.
-template <class Unit>
-bool find_tags(const Unit* line, int64_t n, TagSpans& spans) noexcept {
-    return best_kernel().of<Unit>().find_tags(line, n, spans);
-}
-
 }  // namespace marquill
