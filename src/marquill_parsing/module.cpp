@@ -97,7 +97,7 @@ public:
 
     // False when the span does not follow the last one inside the line,
     // which the template's copies rely on.
-    bool add(const marquill::TagSpan& span) noexcept {
+    bool add(const TagSpan& span) noexcept {
         const int64_t pieceStart = layout_.from();
         if (!layout_.add(span)) return false;
         widen_by(pieceStart, span.l);

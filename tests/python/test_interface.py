@@ -44,10 +44,10 @@ def test_version_is_the_distributions():
 
 def test_a_module_not_yet_executed_refuses_calls():
     # what import machinery, a lazy loader or a test tool can hold: the
-    # module object made from its spec, before its exec step has run
-    spec = importlib.util.find_spec("marquill_parsing")
-    assert spec is not None
-    module = importlib.util.module_from_spec(spec)
+    # module object the import system made, before its exec step has run
+    found = importlib.util.find_spec("marquill_parsing")
+    assert found is not None
+    module = importlib.util.module_from_spec(found)
     for line in ["plain", "[center]x"]:
         with pytest.raises(SystemError, match="not initialised"):
             module.parse_str(line)

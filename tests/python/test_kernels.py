@@ -16,10 +16,10 @@ from reference_model import parse as model_parse
 def module_on_kernel(monkeypatch, name):
     """A new instance of the module, executed with MARQUILL_KERNEL=name."""
     monkeypatch.setenv("MARQUILL_KERNEL", name)
-    spec = importlib.util.find_spec("marquill_parsing")
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.find_spec("marquill_parsing")
+    assert found is not None and found.loader is not None
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
