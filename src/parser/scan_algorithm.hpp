@@ -7,16 +7,17 @@
 //   uint64_t markup_mask(const Unit* p)     bit k set when unit k of the 64 at
 //                                           p is '[', ']' or '{'
 //   uint64_t markup_mask(const Unit* p, int64_t count)     the same for the
-//                                           0 < count < 64 units at p
+//                                           first 0 <= count <= 64 units at p
 //   BraceMasks brace_masks(const Unit* p[, int64_t count]) the '{' and the '}'
 //                                           among 64 (or count) units
 //   int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n)
 //                                           a point p in [from, n] such that no
 //                                           unit in [from, p) is markup
-//   Bytes16 narrow16(const Unit* p, int64_t count)  the 16 units at p as bytes,
-//                                           a unit above 0xff saturated to a
-//                                           byte that is no keyword character,
-//                                           and units from count on as 0
+//   Bytes16 narrow16(const Unit* p[, int64_t count])  the 16 units at p as
+//                                           bytes, a unit above 0xff saturated
+//                                           to a byte that is no keyword
+//                                           character; with a count < 16, only
+//                                           that many, the rest 0
 //   uint64_t or_of_bytes(const uint8_t* p, int64_t size)  for size >= 16, the
 //                                           OR of the bytes, folded into a word
 //   bool holds_surrogate(const Unit* s, int64_t n)  for 2- and 4-byte units
@@ -85,21 +86,26 @@ inline BraceMasks operator|(BraceMasks a, BraceMasks b) noexcept { return {a.ope
 inline BraceMasks operator<<(BraceMasks a, int k) noexcept { return {a.open << k, a.close << k}; }
 inline BraceMasks operator>>(BraceMasks a, int k) noexcept { return {a.open >> k, a.close >> k}; }
 
-// The masks of the 0 < count < 64 units at p from masks of `Block` units at
-// a time: whole blocks, then the run's last `Block` units, overlapping the
-// block before; a run shorter than a block is first copied into a buffer
-// padded with units that are in no class.
+// The masks of the first `count` units of 64 at p, 0 <= count <= 64, from
+// masks of `Block` units at a time: blocks at 0, Block, 2 * Block and so on,
+// each moved back as far as it must be to end by the count, so that blocks
+// overlap rather than read past it and no branch depends on the count. Fewer
+// units than a block are first copied into a buffer padded with units that
+// are in no class.
 template <int Block, class Mask, class Unit, class BlockMask>
-MARQUILL_COLD Mask masks_below_64(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
-    if (count < Block) {
-        Unit padded[Block] = {};
-        std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
-        return block_mask(padded);
-    }
+MARQUILL_COLD Mask padded_block_masks(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
+    Unit padded[Block] = {};
+    if (count > 0) std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
+    return block_mask(padded);
+}
+template <int Block, class Mask, class Unit, class BlockMask>
+MARQUILL_HOT Mask first_masks(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
+    if (count < Block) return padded_block_masks<Block, Mask>(p, count, block_mask);
     Mask masks = block_mask(p);
-    int k = Block;
-    for (; k + Block <= count; k += Block) masks = masks | (block_mask(p + k) << k);
-    if (k < count) masks = masks | (block_mask(p + count - Block) >> (k - (count - Block)) << k);
+    for (int64_t k = Block; k < 64; k += Block) {
+        const int64_t at = k < count - Block ? k : count - Block;
+        masks = masks | (block_mask(p + at) << static_cast<int>(at));
+    }
     return masks;
 }
 
@@ -110,23 +116,15 @@ template <class Kernel, int Block>
 struct BlockWindows {
     template <class Unit>
     static uint64_t markup_mask(const Unit* p) noexcept {
-        uint64_t marks = 0;
-        for (int k = 0; k < 64; k += Block) marks |= Kernel::markup_block(p + k) << k;
-        return marks;
+        return markup_mask(p, 64);
     }
     template <class Unit>
     static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<Block, uint64_t>(p, count, [](const Unit* q) { return Kernel::markup_block(q); });
+        return first_masks<Block, uint64_t>(p, count, [](const Unit* q) { return Kernel::markup_block(q); });
     }
     template <class Unit>
-    static BraceMasks brace_masks(const Unit* p) noexcept {
-        BraceMasks braces{0, 0};
-        for (int k = 0; k < 64; k += Block) braces = braces | (Kernel::brace_block(p + k) << k);
-        return braces;
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count) noexcept {
-        return masks_below_64<Block, BraceMasks>(p, count, [](const Unit* q) { return Kernel::brace_block(q); });
+    static BraceMasks brace_masks(const Unit* p, int64_t count = 64) noexcept {
+        return first_masks<Block, BraceMasks>(p, count, [](const Unit* q) { return Kernel::brace_block(q); });
     }
 };
 
@@ -172,10 +170,63 @@ MARQUILL_COLD int64_t raw_block_end(const Unit* line, int64_t n, int64_t open) n
     return last;
 }
 
-// One scan over a line: a forward pass over windows of 64 units. The markup
-// units of a window are taken off its mask in order, and each starts the rule
-// it may start; a rule that consumes units clears their marks, and one that
-// runs past the window moves the next window to where it stopped.
+// The marks still to visit in a window of 64 units at `base`.
+struct WindowMarks {
+    uint64_t bits;
+    int64_t base;
+
+    MARQUILL_HOT bool empty() const noexcept { return bits == 0; }
+    MARQUILL_HOT int64_t lowest() const noexcept { return base + lowest_bit(bits); }
+    MARQUILL_HOT void drop_lowest(bool drop = true) noexcept { bits &= bits - uint64_t{drop}; }
+    // Drops the marks of the units up to `last`.
+    MARQUILL_HOT void drop_through(int64_t last) noexcept {
+        bits &= last - base >= 63 ? 0 : bits_from(static_cast<int>(last - base) + 1);
+    }
+    // Whether a rule that consumed the units up to `last` ran to the window's end.
+    MARQUILL_HOT bool ended_by(int64_t last) const noexcept { return last - base >= 63; }
+};
+
+// The marks still to visit in a line of up to 128 units: units 0 to 63, then
+// 64 to 127.
+struct LineMarks {
+    uint64_t low;
+    uint64_t high;
+
+    MARQUILL_HOT bool empty() const noexcept { return (low | high) == 0; }
+    MARQUILL_HOT int64_t lowest() const noexcept {
+        // selected rather than branched on: whether the lowest mark lies in the
+        // high half is as random as the text
+        const bool inLow = low != 0;
+        return (inLow ? 0 : 64) + lowest_bit(inLow ? low : high);
+    }
+    MARQUILL_HOT void drop_lowest(bool drop = true) noexcept {
+        high &= high - uint64_t{drop && low == 0};
+        low &= low - uint64_t{drop};
+    }
+    MARQUILL_HOT void drop_through(int64_t last) noexcept {
+        low &= last >= 63 ? 0 : bits_from(static_cast<int>(last) + 1);
+        const int64_t highKept = last - 63;  // the first unit of the high half kept, less 64
+        high &= highKept <= 0 ? ~uint64_t{0} : highKept >= 64 ? 0 : bits_from(static_cast<int>(highKept));
+    }
+    MARQUILL_HOT bool ended_by(int64_t) const noexcept { return false; }
+};
+
+// The bytes of `bytes` from `count` on, moved down to byte 0, with zeros
+// after them; 0 <= count <= 16.
+MARQUILL_HOT Bytes16 drop_bytes(Bytes16 bytes, int64_t count) noexcept {
+    const int shift = static_cast<int>(8 * (count & 7));
+    // all ones when a whole word goes, when both do: masks, not branches
+    const uint64_t whole = 0 - uint64_t{count >= 8};
+    const uint64_t none = 0 - uint64_t{count >= 16};
+    const uint64_t low = ((bytes.high & whole) | (bytes.low & ~whole)) & ~none;
+    const uint64_t high = bytes.high & ~whole;
+    return {(low >> shift) | ((high << 1) << (63 - shift)), high >> shift};
+}
+
+// One scan over a line: a forward pass over windows of marks. The marks of a
+// window are visited in order, each starting the rule it may start; a rule
+// that consumes units drops their marks, and one that runs past the window
+// moves the next window to where it stopped.
 template <class Simd, class Unit>
 class Scanner {
 public:
@@ -189,31 +240,18 @@ public:
         } else if (!scan_long_line()) {
             return false;
         }
-        if (outOfMemory_) return false;
+        if (spans_.exhausted()) return false;
         spans_.finish_writing(out_.next);
         return true;
     }
 
 private:
     // A line of up to 128 units, the length of most lines of dialogue: its
-    // two windows' masks are made at once and walked as one, with no loop
-    // over windows.
+    // marks are made at once and walked as one window.
     MARQUILL_HOT void scan_short_line() noexcept {
-        uint64_t low = 0;
-        uint64_t high = 0;
-        if (n_ >= 64) {
-            low = Simd::markup_mask(line_);
-            if (n_ > 64) high = Simd::markup_mask(line_ + n_ - 64) >> (128 - n_);
-        } else if (n_ > 0) {
-            low = Simd::markup_mask(line_, n_);
-        }
-        while ((low | high) != 0) {
-            const int64_t last = apply_rule(low != 0 ? lowest_bit(low) : 64 + lowest_bit(high));
-            // the marks of the units up to `last` are cleared
-            low &= last >= 63 ? 0 : bits_from(static_cast<int>(last) + 1);
-            const int64_t highKept = last - 63;  // the first unit of the high window left, less 64
-            high &= highKept <= 0 ? ~uint64_t{0} : highKept >= 64 ? 0 : bits_from(static_cast<int>(highKept));
-        }
+        LineMarks marks{Simd::markup_mask(line_, n_ < 64 ? n_ : 64), 0};
+        if (n_ > 64) marks.high = Simd::markup_mask(line_ + n_ - 64) >> (128 - n_);
+        walk(marks);
     }
 
     // Any longer line, a window of 64 units at a time. Near the end the
@@ -228,55 +266,73 @@ private:
                 from = n_ - from > 64 ? Simd::skip_plain_text(line_, from + 64, n_) : n_;
                 continue;
             }
-            const int64_t last = walk(marks, from);
-            if (outOfMemory_) return false;
+            const int64_t last = walk(WindowMarks{marks, from});
+            if (spans_.exhausted()) return false;
             from = last >= from + 64 ? last + 1 : from + 64;
         }
         return true;
     }
 
-    // Applies the rules at the marks of the window of 64 units at `base`, in
-    // order, each rule clearing the marks of the units it consumed. Returns
-    // the last unit consumed, base - 1 when none was; past the window when a
-    // rule ran past it.
-    MARQUILL_HOT int64_t walk(uint64_t marks, int64_t base) noexcept {
-        int64_t last = base - 1;
-        while (marks != 0) {
-            last = apply_rule(base + lowest_bit(marks));
-            if (last - base >= 63) break;
-            marks &= bits_from(static_cast<int>(last - base) + 1);
+    // Visits the marks in order. Returns the last unit consumed, or -1 when
+    // none was; it lies past the window when a rule ran past it.
+    template <class Marks>
+    MARQUILL_HOT int64_t walk(Marks marks) noexcept {
+        int64_t last = -1;
+        while (!marks.empty()) {
+            last = visit(marks);
+            if (marks.ended_by(last)) break;
         }
         return last;
     }
 
-    // The rule the markup unit at `at` starts; returns the last unit it
-    // consumed (`at` when it consumed none).
-    MARQUILL_HOT int64_t apply_rule(int64_t at) noexcept {
+    // Applies the rule of the lowest mark, which it drops with the marks of
+    // the units the rule consumed; returns the last unit consumed (the
+    // mark's own when none other was).
+    template <class Marks>
+    MARQUILL_HOT int64_t visit(Marks& marks) noexcept {
+        const int64_t at = marks.lowest();
+        marks.drop_lowest();
         const Unit c = line_[at];
-        if (c == '[') return bracket_tag(at);
-        if (c == '{') return raw_block(at);
-        return close_argument_tag(at);
+        if (c == '[') return bracket_tag(at, marks);
+        if (c == ']') return close_argument_tag(at);
+        const int64_t last = raw_block(at);
+        marks.drop_through(last);
+        return last;
     }
 
-    // At a '[': a fixed tag is recorded and consumed to its ']'; an opener
+    // At a '[': a fixed tag is recorded and consumed to its ']'. An opener
     // becomes the open argument tag, replacing any open one, whose opener
-    // stays in the text, and the scan goes on with its argument. Both end at
-    // the match's last unit, and which of the two it was decides only
-    // values, not the way through.
-    MARQUILL_HOT int64_t bracket_tag(int64_t at) noexcept {
+    // stays in the text; when the next mark is a ']' the tag is closed there
+    // at once, and otherwise the scan goes on with its argument. A match
+    // holds no markup but a fixed tag's ']', so both kinds of tag end at the
+    // next mark when it is a ']', and which kind it was decides only values,
+    // not the way through.
+    template <class Marks>
+    MARQUILL_HOT int64_t bracket_tag(int64_t at, Marks& marks) noexcept {
         using namespace keyword_lookup;
-        const int64_t room = n_ - at - 1;
-        const Bytes16 after = Simd::narrow16(line_ + at + 1, room < 16 ? room : 16);
+        const Bytes16 after = units_after(at);
         const uint32_t head = static_cast<uint32_t>(after.low);
         const Row& row = table.rows[(head * multiplier) >> (32 - slotBits)];  // slot_of, inlined by hand
         if ((((after.low ^ row.low) & row.lowMask) | ((after.high ^ row.high) & row.highMask)) != 0) return at;
-        const int64_t last = at + row.length;
-        const bool fixed = row.fixed >= 0;
-        append_if(fixed, {at, last, last, row.kind, row.fixed});
-        openKind_ = fixed ? 0 : row.kind;
+        const int64_t matchEnd = at + row.length;
+        // A match that runs past the window leaves no mark in it.
+        const int64_t next = marks.empty() ? matchEnd : marks.lowest();
+        const bool closed = line_[next] == ']';
+        append_if(closed, {at, next, at + row.valueStart, row.kind, row.fixed});
+        marks.drop_lowest(closed);
+        openKind_ = closed ? 0 : row.kind;
         openL_ = at;
-        openArgsL_ = last + 1;
-        return last;
+        openArgsL_ = matchEnd + 1;
+        return closed ? next : matchEnd;
+    }
+
+    // The sixteen units after the '[' at `at`, narrowed. Near the line's end
+    // they are read from the line's last sixteen units and moved down, with
+    // zeros for the units past the end, which match no keyword.
+    MARQUILL_HOT Bytes16 units_after(int64_t at) const noexcept {
+        if (n_ < 16) return Simd::narrow16(line_ + at + 1, n_ - at - 1);
+        const int64_t from = at + 1 < n_ - 16 ? at + 1 : n_ - 16;
+        return drop_bytes(Simd::narrow16(line_ + from), at + 1 - from);
     }
 
     // At a ']': an open argument tag ends here, its argument every unit after
@@ -308,19 +364,9 @@ private:
     // forgets any open argument tag (its caller clears it): tags never
     // overlap, so they stand in line order.
     MARQUILL_HOT void append_if(bool keep, const TagSpan& span) noexcept {
-        if (out_.next == out_.limit) grow();
+        if (out_.next == out_.limit) out_ = spans_.next_chunk();
         *out_.next = span;
         out_.next += keep ? 1 : 0;
-    }
-
-    // A new chunk for the spans. When memory runs out the spans so far are
-    // kept, the rest go to a slot of the scanner's own, and run() stops at
-    // the end of the window.
-    MARQUILL_COLD void grow() noexcept {
-        out_ = spans_.next_chunk();
-        if (out_.next != nullptr) return;
-        outOfMemory_ = true;
-        out_ = {&discarded_, &discarded_ + 1};
     }
 
     const Unit* line_;
@@ -331,8 +377,6 @@ private:
     int64_t openL_ = 0;                  // index of its '['
     int64_t openArgsL_ = 0;              // index of its first argument unit
     int64_t closelessFrom_ = INT64_MAX;  // a '{' at or after this index has no '}' after it
-    bool outOfMemory_ = false;
-    TagSpan discarded_;  // where spans go once memory has run out
 };
 
 // What a string made of a run of units needs to know of them: the OR of the

@@ -13,12 +13,15 @@ TagSpans::~TagSpans() {
 }
 
 TagSpans::Cursor TagSpans::next_chunk() noexcept {
+    if (exhausted_) return {&discarded_, &discarded_ + 1};
     // every chunk handed out so far is full
     size_ = sizeBeforeLast_ + chunk_size(chunkCount_ - 1);
-    if (chunkCount_ == maxChunks) return {nullptr, nullptr};
     const size_t count = chunk_size(chunkCount_);
-    auto* chunk = static_cast<TagSpan*>(std::malloc(count * sizeof(TagSpan)));
-    if (chunk == nullptr) return {nullptr, nullptr};
+    auto* chunk = chunkCount_ < maxChunks ? static_cast<TagSpan*>(std::malloc(count * sizeof(TagSpan))) : nullptr;
+    if (chunk == nullptr) {
+        exhausted_ = true;
+        return {&discarded_, &discarded_ + 1};
+    }
     chunks_[chunkCount_++] = chunk;
     lastChunk_ = chunk;
     sizeBeforeLast_ = size_;

@@ -54,9 +54,11 @@ public:
         TagSpan* limit;
     };
     MARQUILL_HOT Cursor start_writing() noexcept { return {first_, first_ + firstChunkSize}; }
-    // The chunk after the full one; {nullptr, nullptr} when memory runs out,
-    // with the spans written so far kept.
+    // The chunk after the full one. When memory runs out, the spans written
+    // so far are kept and the cursor points at a slot that takes the rest,
+    // one at a time, until the writer sees exhausted().
     Cursor next_chunk() noexcept;
+    bool exhausted() const noexcept { return exhausted_; }
     // The spans written end at `end`, inside the last chunk handed out.
     MARQUILL_HOT void finish_writing(const TagSpan* end) noexcept {
         size_ = sizeBeforeLast_ + static_cast<size_t>(end - (lastChunk_ != nullptr ? lastChunk_ : first_));
@@ -73,6 +75,8 @@ private:
     size_t sizeBeforeLast_ = 0;      // the spans in the full chunks before the last one handed out
     size_t chunkCount_ = 1;          // chunks handed out, the first included
     TagSpan* lastChunk_ = nullptr;   // the last chunk handed out, when it is not the first
+    bool exhausted_ = false;         // memory ran out: spans now go to discarded_
+    TagSpan discarded_;
     TagSpan* chunks_[maxChunks];     // chunks_[1] to chunks_[chunkCount_ - 1]: the first chunk is first_
     TagSpan first_[firstChunkSize];  // left uninitialised: only written spans are read
 };

@@ -113,7 +113,7 @@ struct Avx512 {
         return _mm512_cvtusepi32_epi8(_mm512_maskz_loadu_epi32(static_cast<__mmask16>(first_lanes(count)), p));
     }
     template <class Unit>
-    static Bytes16 narrow16(const Unit* p, int64_t count) noexcept {
+    static Bytes16 narrow16(const Unit* p, int64_t count = 16) noexcept {
         const __m128i v = narrowed(p, count);
         return {static_cast<uint64_t>(_mm_cvtsi128_si64(v)), static_cast<uint64_t>(_mm_extract_epi64(v, 1))};
     }
