@@ -35,15 +35,17 @@ public:
     size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
 
-    // Calls `visit(span)` for each span, in order.
+    // Calls `visit(span)` for each span, in order, a chunk at a time.
     template <class Visit>
     void for_each(Visit visit) const {
         size_t left = size_;
-        for (size_t k = 0; left != 0; ++k) {
+        const TagSpan* span = first_;
+        for (size_t k = 0;;) {
             const size_t count = left < chunk_size(k) ? left : chunk_size(k);
-            const TagSpan* chunk = k == 0 ? first_ : chunks_[k];
-            for (size_t j = 0; j < count; ++j) visit(chunk[j]);
+            for (const TagSpan* end = span + count; span != end; ++span) visit(*span);
             left -= count;
+            if (left == 0) return;
+            span = chunks_[++k];
         }
     }
 
@@ -61,7 +63,7 @@ public:
     bool exhausted() const noexcept { return exhausted_; }
     // The spans written end at `end`, inside the last chunk handed out.
     MARQUILL_HOT void finish_writing(const TagSpan* end) noexcept {
-        size_ = sizeBeforeLast_ + static_cast<size_t>(end - (lastChunk_ != nullptr ? lastChunk_ : first_));
+        size_ = sizeBeforeLast_ + static_cast<size_t>(end - lastChunk_);
     }
 
 private:
@@ -74,7 +76,7 @@ private:
     size_t size_ = 0;
     size_t sizeBeforeLast_ = 0;      // the spans in the full chunks before the last one handed out
     size_t chunkCount_ = 1;          // chunks handed out, the first included
-    TagSpan* lastChunk_ = nullptr;   // the last chunk handed out, when it is not the first
+    TagSpan* lastChunk_ = first_;    // the last chunk handed out
     bool exhausted_ = false;         // memory ran out: spans now go to discarded_
     TagSpan discarded_;
     TagSpan* chunks_[maxChunks];     // chunks_[1] to chunks_[chunkCount_ - 1]: the first chunk is first_
