@@ -5,11 +5,9 @@
 // A primitives struct `Simd` provides, for code units of each width (uint8_t,
 // uint16_t, uint32_t), reading nothing outside the units named:
 //   uint64_t markup_mask(const Unit* p)     bit k set when unit k of the 64 at
-//                                           p is '[', ']' or '{'
+//                                           p is markup: '[', ']', '{' or '}'
 //   uint64_t markup_mask(const Unit* p, int64_t count)     the same for the
 //                                           first 0 <= count <= 64 units at p
-//   BraceMasks brace_masks(const Unit* p[, int64_t count]) the '{' and the '}'
-//                                           among 64 (or count) units
 //   int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n)
 //                                           a point p in [from, n] such that no
 //                                           unit in [from, p) is markup
@@ -43,11 +41,6 @@
 namespace marquill {
 namespace {  // NOLINT(cert-dcl59-cpp, google-build-namespaces): see above
 
-struct BraceMasks {
-    uint64_t open;
-    uint64_t close;
-};
-
 // Two little-endian words: bytes 0 to 7, then 8 to 15.
 struct Bytes16 {
     uint64_t low;
@@ -64,54 +57,39 @@ MARQUILL_HOT int lowest_bit(uint64_t bits) noexcept {  // bits != 0
 #endif
 }
 
-MARQUILL_HOT int highest_bit(uint64_t bits) noexcept {  // bits != 0
-#if defined(_MSC_VER) && !defined(__clang__)
-    unsigned long index;
-    _BitScanReverse64(&index, bits);
-    return static_cast<int>(index);
-#else
-    return 63 - __builtin_clzll(bits);
-#endif
-}
-
-MARQUILL_HOT uint64_t bits_from(int k) noexcept { return ~uint64_t{0} << k; }        // 0 <= k < 64
 MARQUILL_HOT uint64_t bits_below(int k) noexcept { return (uint64_t{1} << k) - 1; }  // 0 <= k < 64
 
 template <class Unit>
 constexpr bool is_markup(Unit c) noexcept {
-    return c == '[' || c == ']' || c == '{';
+    return c == '[' || c == ']' || c == '{' || c == '}';
 }
 
-inline BraceMasks operator|(BraceMasks a, BraceMasks b) noexcept { return {a.open | b.open, a.close | b.close}; }
-inline BraceMasks operator<<(BraceMasks a, int k) noexcept { return {a.open << k, a.close << k}; }
-inline BraceMasks operator>>(BraceMasks a, int k) noexcept { return {a.open >> k, a.close >> k}; }
-
-// The masks of the first `count` units of 64 at p, 0 <= count <= 64, from
+// The mask of the first `count` units of 64 at p, 0 <= count <= 64, from
 // masks of `Block` units at a time: blocks at 0, Block, 2 * Block and so on,
 // each moved back as far as it must be to end by the count, so that blocks
 // overlap rather than read past it and no branch depends on the count. Fewer
 // units than a block are first copied into a buffer padded with units that
 // are in no class.
-template <int Block, class Mask, class Unit, class BlockMask>
-MARQUILL_COLD Mask padded_block_masks(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
+template <int Block, class Unit, class BlockMask>
+MARQUILL_COLD uint64_t padded_block_mask(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
     Unit padded[Block] = {};
     if (count > 0) std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
     return block_mask(padded);
 }
-template <int Block, class Mask, class Unit, class BlockMask>
-MARQUILL_HOT Mask first_masks(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
-    if (count < Block) return padded_block_masks<Block, Mask>(p, count, block_mask);
-    Mask masks = block_mask(p);
+template <int Block, class Unit, class BlockMask>
+MARQUILL_HOT uint64_t first_mask(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
+    if (count < Block) return padded_block_mask<Block>(p, count, block_mask);
+    uint64_t mask = block_mask(p);
     for (int64_t k = Block; k < 64; k += Block) {
         const int64_t at = k < count - Block ? k : count - Block;
-        masks = masks | (block_mask(p + at) << static_cast<int>(at));
+        mask |= block_mask(p + at) << at;
     }
-    return masks;
+    return mask;
 }
 
 // The window masks of a kernel whose vectors hold `Block` units, from its
-// `markup_block(p)` and `brace_block(p)`, the masks of one block: a kernel
-// struct derives from BlockWindows<itself, Block>.
+// `markup_block(p)`, the mask of one block: a kernel struct derives from
+// BlockWindows<itself, Block>.
 template <class Kernel, int Block>
 struct BlockWindows {
     template <class Unit>
@@ -120,11 +98,7 @@ struct BlockWindows {
     }
     template <class Unit>
     static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
-        return first_masks<Block, uint64_t>(p, count, [](const Unit* q) { return Kernel::markup_block(q); });
-    }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count = 64) noexcept {
-        return first_masks<Block, BraceMasks>(p, count, [](const Unit* q) { return Kernel::brace_block(q); });
+        return first_mask<Block>(p, count, [](const Unit* q) { return Kernel::markup_block(q); });
     }
 };
 
@@ -137,39 +111,6 @@ MARQUILL_COLD Bytes16 narrow16_padded(const Unit* p, int64_t count) noexcept {
     return Simd::narrow16(padded);
 }
 
-// Bit k for unit from + k, for the units up to from + 64 or the line's end,
-// as the scan's windows are taken: near the end the window is the line's last
-// 64 units, less those already passed, so that only a line shorter than a
-// window needs a short read.
-template <class Simd, class Unit>
-MARQUILL_HOT BraceMasks brace_window(const Unit* line, int64_t n, int64_t from) noexcept {
-    if (n - from >= 64) return Simd::brace_masks(line + from);
-    if (n >= 64) return Simd::brace_masks(line + n - 64) >> static_cast<int>(from - (n - 64));
-    return Simd::brace_masks(line + from, n - from);
-}
-
-// The look-ahead from the '{' at `open`: a raw block ends at the last '}'
-// before the first '{' that follows its first '}'; -1 when no '}' follows.
-// It stops where the next block starts, so no unit is looked at by two
-// look-aheads. Only a '{' makes the brace masks.
-template <class Simd, class Unit>
-MARQUILL_COLD int64_t raw_block_end(const Unit* line, int64_t n, int64_t open) noexcept {
-    int64_t last = -1;  // the last '}' so far
-    for (int64_t from = open + 1; from < n; from += 64) {
-        BraceMasks braces = brace_window<Simd>(line, n, from);
-        if (last < 0) {
-            if (braces.close == 0) continue;
-            braces.open &= bits_from(lowest_bit(braces.close));  // a '{' before the first '}' is in the value
-        }
-        if (braces.open != 0) {
-            braces.close &= bits_below(lowest_bit(braces.open));
-            return braces.close != 0 ? from + highest_bit(braces.close) : last;
-        }
-        if (braces.close != 0) last = from + highest_bit(braces.close);
-    }
-    return last;
-}
-
 // The marks still to visit in a window of 64 units at `base`.
 struct WindowMarks {
     uint64_t bits;
@@ -178,10 +119,6 @@ struct WindowMarks {
     MARQUILL_HOT bool empty() const noexcept { return bits == 0; }
     MARQUILL_HOT int64_t lowest() const noexcept { return base + lowest_bit(bits); }
     MARQUILL_HOT void drop_lowest(bool drop = true) noexcept { bits &= bits - uint64_t{drop}; }
-    // Drops the marks of the units up to `last`.
-    MARQUILL_HOT void drop_through(int64_t last) noexcept {
-        bits &= last - base >= 63 ? 0 : bits_from(static_cast<int>(last - base) + 1);
-    }
     // Whether a rule that consumed the units up to `last` ran to the window's end.
     MARQUILL_HOT bool ended_by(int64_t last) const noexcept { return last - base >= 63; }
 };
@@ -203,11 +140,6 @@ struct LineMarks {
         high &= high - uint64_t{drop && low == 0};
         low &= low - uint64_t{drop};
     }
-    MARQUILL_HOT void drop_through(int64_t last) noexcept {
-        low &= last >= 63 ? 0 : bits_from(static_cast<int>(last) + 1);
-        const int64_t highKept = last - 63;  // the first unit of the high half kept, less 64
-        high &= highKept <= 0 ? ~uint64_t{0} : highKept >= 64 ? 0 : bits_from(static_cast<int>(highKept));
-    }
     MARQUILL_HOT bool ended_by(int64_t) const noexcept { return false; }
 };
 
@@ -223,10 +155,11 @@ MARQUILL_HOT Bytes16 drop_bytes(Bytes16 bytes, int64_t count) noexcept {
     return {(low >> shift) | ((high << 1) << (63 - shift)), high >> shift};
 }
 
-// One scan over a line: a forward pass over windows of marks. The marks of a
-// window are visited in order, each starting the rule it may start; a rule
-// that consumes units drops their marks, and one that runs past the window
-// moves the next window to where it stopped.
+// One scan over a line: a forward pass over windows of marks, which never
+// looks ahead. The marks of a window are visited in order, each starting the
+// rule it may start; a bracket tag drops the mark of the ']' it ends at, and
+// one whose match runs past the window moves the next window to where it
+// stopped.
 template <class Simd, class Unit>
 class Scanner {
 public:
@@ -285,19 +218,22 @@ private:
         return last;
     }
 
-    // Applies the rule of the lowest mark, which it drops with the marks of
-    // the units the rule consumed; returns the last unit consumed (the
-    // mark's own when none other was).
+    // Applies the rule of the lowest mark, which it drops; returns the last
+    // unit consumed (the mark's own when none other was).
     template <class Marks>
     MARQUILL_HOT int64_t visit(Marks& marks) noexcept {
         const int64_t at = marks.lowest();
         marks.drop_lowest();
         const Unit c = line_[at];
         if (c == '[') return bracket_tag(at, marks);
-        if (c == ']') return close_argument_tag(at);
-        const int64_t last = raw_block(at);
-        marks.drop_through(last);
-        return last;
+        if (c == ']') {
+            close_argument_tag(at);
+        } else if (c == '{') {
+            open_raw_block(at);
+        } else {
+            close_raw_block(at);
+        }
+        return at;
     }
 
     // At a '[': a fixed tag is recorded and consumed to its ']'. An opener
@@ -337,26 +273,31 @@ private:
 
     // At a ']': an open argument tag ends here, its argument every unit after
     // the opener's space; with none open, the ']' is plain text.
-    MARQUILL_HOT int64_t close_argument_tag(int64_t at) noexcept {
+    MARQUILL_HOT void close_argument_tag(int64_t at) noexcept {
         append_if(openKind_ != 0, {openL_, at, openArgsL_, openKind_, -1});
         openKind_ = 0;
-        return at;
     }
 
-    // At a '{': a raw block is recorded and consumed to its last '}', or the
-    // '{' is plain text.
-    MARQUILL_HOT int64_t raw_block(int64_t at) noexcept {
-        // Once a '{' has found no '}' after it, no later '{' can; deciding
-        // that without a look-ahead keeps a long run of such '{' linear.
-        if (at >= closelessFrom_) return at;
-        const int64_t last = raw_block_end<Simd>(line_, n_, at);
-        if (last < 0) {
-            closelessFrom_ = at;
-            return at;
-        }
-        append_if(true, {at, last, at + 1, 'r', -1});
+    // A raw block runs from a '{' to the last '}' before the first '{' that
+    // follows its first '}'; with no '}' after it, the '{' is plain text. The
+    // scan reads on without looking ahead: the block's span is written at
+    // its first '}' and moved on to each later one, and the tags read since
+    // its '{' or its last '}' are taken back, as they lie inside it. The
+    // tags after its last '}' stand.
+    MARQUILL_HOT void open_raw_block(int64_t at) noexcept {
+        if (blockL_ >= 0 && !blockClosed_) return;  // before the block's first '}': inside it
+        blockL_ = at;
+        blockClosed_ = false;
+        if (out_.next == out_.limit) out_ = spans_.next_chunk();
+        blockSlot_ = spans_.position_of(out_);
+    }
+
+    MARQUILL_HOT void close_raw_block(int64_t at) noexcept {
+        if (blockL_ < 0) return;  // a '}' outside a block is plain text
+        out_ = spans_.rewind_to(blockSlot_, out_);
+        append_if(true, {blockL_, at, blockL_ + 1, 'r', -1});
+        blockClosed_ = true;
         openKind_ = 0;
-        return last;
     }
 
     // Writes a tag's span and keeps it when `keep`; written either way, so
@@ -373,10 +314,12 @@ private:
     int64_t n_;
     TagSpans& spans_;
     TagSpans::Cursor out_;
-    char openKind_ = 0;                  // kind of the open argument tag, 0 when none is open
-    int64_t openL_ = 0;                  // index of its '['
-    int64_t openArgsL_ = 0;              // index of its first argument unit
-    int64_t closelessFrom_ = INT64_MAX;  // a '{' at or after this index has no '}' after it
+    char openKind_ = 0;               // kind of the open argument tag, 0 when none is open
+    int64_t openL_ = 0;               // index of its '['
+    int64_t openArgsL_ = 0;           // index of its first argument unit
+    int64_t blockL_ = -1;             // the '{' of the last raw block begun, -1 when none was
+    bool blockClosed_ = false;        // whether a '}' has followed it
+    TagSpans::Position blockSlot_{};  // where its span is written
 };
 
 // What a string made of a run of units needs to know of them: the OR of the

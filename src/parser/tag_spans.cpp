@@ -28,4 +28,15 @@ TagSpans::Cursor TagSpans::next_chunk() noexcept {
     return {chunk, chunk + count};
 }
 
+// Back to an earlier chunk: the chunks after it go, and it is the last
+// chunk handed out again.
+TagSpans::Cursor TagSpans::rewind_chunks(Position position) noexcept {
+    for (size_t k = position.chunk + 1; k < chunkCount_; ++k) std::free(chunks_[k]);
+    chunkCount_ = position.chunk + 1;
+    lastChunk_ = position.chunk == 0 ? first_ : chunks_[position.chunk];
+    sizeBeforeLast_ =
+        position.chunk == 0 ? 0 : chunk_size(position.chunk);  // each chunk holds as many as all before it
+    return {position.at, lastChunk_ + chunk_size(position.chunk)};
+}
+
 }  // namespace marquill

@@ -60,13 +60,27 @@ public:
     // so far are kept and the cursor points at a slot that takes the rest,
     // one at a time, until the writer sees exhausted().
     Cursor next_chunk() noexcept;
-    bool exhausted() const noexcept { return exhausted_; }
+    MARQUILL_HOT bool exhausted() const noexcept { return exhausted_; }
+    // A place among the spans written, to come back to.
+    struct Position {
+        TagSpan* at;
+        size_t chunk;  // the index of its chunk
+    };
+    MARQUILL_HOT Position position_of(const Cursor& cursor) const noexcept { return {cursor.next, chunkCount_ - 1}; }
+    // The cursor back at `position`, the spans written since it dropped.
+    MARQUILL_HOT Cursor rewind_to(Position position, const Cursor& cursor) noexcept {
+        if (exhausted_) return cursor;
+        if (position.chunk + 1 == chunkCount_) return {position.at, cursor.limit};
+        return rewind_chunks(position);
+    }
     // The spans written end at `end`, inside the last chunk handed out.
     MARQUILL_HOT void finish_writing(const TagSpan* end) noexcept {
         size_ = sizeBeforeLast_ + static_cast<size_t>(end - lastChunk_);
     }
 
 private:
+    Cursor rewind_chunks(Position position) noexcept;
+
     static constexpr size_t maxChunks = 48;  // 16 << 47 spans lie beyond any address space
 
     static constexpr size_t chunk_size(size_t k) noexcept {
@@ -74,10 +88,10 @@ private:
     }
 
     size_t size_ = 0;
-    size_t sizeBeforeLast_ = 0;      // the spans in the full chunks before the last one handed out
-    size_t chunkCount_ = 1;          // chunks handed out, the first included
-    TagSpan* lastChunk_ = first_;    // the last chunk handed out
-    bool exhausted_ = false;         // memory ran out: spans now go to discarded_
+    size_t sizeBeforeLast_ = 0;    // the spans in the full chunks before the last one handed out
+    size_t chunkCount_ = 1;        // chunks handed out, the first included
+    TagSpan* lastChunk_ = first_;  // the last chunk handed out
+    bool exhausted_ = false;       // memory ran out: spans now go to discarded_
     TagSpan discarded_;
     TagSpan* chunks_[maxChunks];     // chunks_[1] to chunks_[chunkCount_ - 1]: the first chunk is first_
     TagSpan first_[firstChunkSize];  // left uninitialised: only written spans are read

@@ -51,6 +51,30 @@ TEST(RawBlocks, TextMatchesBudgetOnLongInput) {
     EXPECT_EQ(got.tags.back(), (FlatTag{'a', "left", 109994, 109999}));
 }
 
+// The tags read inside a block are taken back at its '}', however many
+// chunks of spans they filled, and the tags after its last '}' stand.
+TEST(RawBlocks, TagsInsideABlockAreTakenBackAcrossChunks) {
+    auto repeated = [](const std::string& piece, int count) {
+        std::string s;
+        for (int k = 0; k < count; ++k) s += piece;
+        return s;
+    };
+    for (const int before : {0, 15, 16, 17}) {
+        for (const int inside : {1, 16, 17, 40, 300}) {
+            const std::string block = '{' + repeated("[center]", inside) + '}';
+            const std::string input = repeated("[left]", before) + block + repeated("[right]", 20);
+            const Flat got = parse(input);
+            EXPECT_EQ(got.text, repeated("{}", before + 1 + 20)) << before << " " << inside;
+            ASSERT_EQ(got.tags.size(), static_cast<size_t>(before + 1 + 20));
+            EXPECT_EQ(got.tags[before].value, block.substr(1, block.size() - 2));
+            // a last '}' takes the tags after the first one back too
+            const Flat longer = parse(input + "}");
+            ASSERT_EQ(longer.tags.size(), static_cast<size_t>(before + 1)) << before << " " << inside;
+            EXPECT_EQ(longer.tags.back().r, static_cast<int64_t>(input.size()));
+        }
+    }
+}
+
 // Linear time: a quadratic look-ahead would take hours on these inputs,
 // a linear scan takes milliseconds, so the bound cannot flake.
 TEST(RawBlocks, LongRunsOfOpenersAreLinear) {

@@ -29,21 +29,17 @@ struct Avx2 : BlockWindows<Avx2, 32> {
     }
 
     static __m256i equal(__m256i v, char c) noexcept { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)); }
-    // '[' and '{' differ only in bit 0x20, and no other byte becomes '{'
-    // when it is set.
+    // '[' and '{', like ']' and '}', differ only in bit 0x20, and no other
+    // byte becomes '{' or '}' when it is set.
     static __m256i markup(__m256i v) noexcept {
-        return _mm256_or_si256(equal(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), '{'), equal(v, ']'));
+        const __m256i folded = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
+        return _mm256_or_si256(equal(folded, '{'), equal(folded, '}'));
     }
     static uint64_t bits(__m256i m) noexcept { return static_cast<uint32_t>(_mm256_movemask_epi8(m)); }
 
     template <class Unit>
     static uint64_t markup_block(const Unit* p) noexcept {
         return bits(markup(load32(p)));
-    }
-    template <class Unit>
-    static BraceMasks brace_block(const Unit* p) noexcept {
-        const __m256i v = load32(p);
-        return {bits(equal(v, '{')), bits(equal(v, '}'))};
     }
 
     // A skip only asks whether any unit is markup, so the order the packs

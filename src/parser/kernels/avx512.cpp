@@ -57,29 +57,25 @@ struct Avx512 {
     static __m512i splat(uint16_t c) noexcept { return _mm512_set1_epi16(static_cast<short>(c)); }
     static __m512i splat(uint32_t c) noexcept { return _mm512_set1_epi32(static_cast<int>(c)); }
 
+    // '[' and '{', like ']' and '}', differ only in bit 0x20, and no other
+    // unit becomes '{' or '}' when it is set.
     template <class Unit>
     static uint64_t markup_mask(const Unit* p, int64_t count = 64) noexcept {
-        // '[' and '{' differ only in bit 0x20, and no other unit becomes '{'
-        // when it is set.
         return find(p, first_lanes(count), [](__m512i v) {
-            return equal(_mm512_or_si512(v, splat(Unit{0x20})), Unit{'{'}) | equal(v, Unit{']'});
+            const __m512i folded = _mm512_or_si512(v, splat(Unit{0x20}));
+            return equal(folded, Unit{'{'}) | equal(folded, Unit{'}'});
         });
     }
-    template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count = 64) noexcept {
-        const uint64_t lanes = first_lanes(count);
-        return {find(p, lanes, [](__m512i v) { return equal(v, Unit{'{'}); }),
-                find(p, lanes, [](__m512i v) { return equal(v, Unit{'}'}); })};
-    }
 
-    // A unit is markup when (unit | 0x20) ^ '{' or unit ^ ']' is 0: one
-    // ternary-logic operation, one xor and a minimum per vector, and one test
-    // for a zero lane per 256 bytes.
+    // A unit is markup when (unit | 0x20) ^ '{' or (unit | 0x20) ^ '}' is 0:
+    // two ternary-logic operations and a minimum per vector, and one test for
+    // a zero lane per 256 bytes.
     template <class Unit>
     static __m512i markup_zeros(__m512i v) noexcept {
         constexpr int a = 0xf0, b = 0xcc, c = 0xaa;  // the operands' truth tables
-        const __m512i braces = _mm512_ternarylogic_epi32(v, splat(Unit{0x20}), splat(Unit{'{'}), (a | b) ^ c);
-        return minimum(braces, _mm512_xor_si512(v, splat(Unit{']'})), Unit{});
+        const __m512i opens = _mm512_ternarylogic_epi32(v, splat(Unit{0x20}), splat(Unit{'{'}), (a | b) ^ c);
+        const __m512i closes = _mm512_ternarylogic_epi32(v, splat(Unit{0x20}), splat(Unit{'}'}), (a | b) ^ c);
+        return minimum(opens, closes, Unit{});
     }
     static bool any_zero(__m512i v, uint8_t) noexcept { return _mm512_testn_epi8_mask(v, v) != 0; }
     static bool any_zero(__m512i v, uint16_t) noexcept { return _mm512_testn_epi16_mask(v, v) != 0; }

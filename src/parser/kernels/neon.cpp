@@ -24,10 +24,11 @@ struct Neon : BlockWindows<Neon, 16> {
     }
 
     static uint8x16_t equal(uint8x16_t v, char c) noexcept { return vceqq_u8(v, vdupq_n_u8(static_cast<uint8_t>(c))); }
-    // '[' and '{' differ only in bit 0x20, and no other byte becomes '{'
-    // when it is set.
+    // '[' and '{', like ']' and '}', differ only in bit 0x20, and no other
+    // byte becomes '{' or '}' when it is set.
     static uint8x16_t markup(uint8x16_t v) noexcept {
-        return vorrq_u8(equal(vorrq_u8(v, vdupq_n_u8(0x20)), '{'), equal(v, ']'));
+        const uint8x16_t folded = vorrq_u8(v, vdupq_n_u8(0x20));
+        return vorrq_u8(equal(folded, '{'), equal(folded, '}'));
     }
 
     // NEON has no byte movemask: each byte keeps one bit of its own weight,
@@ -50,11 +51,6 @@ struct Neon : BlockWindows<Neon, 16> {
     template <class Unit>
     static uint64_t markup_block(const Unit* p) noexcept {
         return bits16(markup(load(p)));
-    }
-    template <class Unit>
-    static BraceMasks brace_block(const Unit* p) noexcept {
-        const uint8x16_t v = load(p);
-        return {bits16(equal(v, '{')), bits16(equal(v, '}'))};
     }
     // A whole window's markup gathered in one round of sums, rather than a
     // block at a time.

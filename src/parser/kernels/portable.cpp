@@ -19,11 +19,6 @@ struct Portable {
     }
 
     template <class Unit>
-    static BraceMasks brace_masks(const Unit* p, int64_t count = 64) noexcept {
-        return {mask_of(p, count, [](Unit c) { return c == '{'; }), mask_of(p, count, [](Unit c) { return c == '}'; })};
-    }
-
-    template <class Unit>
     static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
         while (from < n && !is_markup(s[from])) ++from;
         return from;

@@ -25,21 +25,17 @@ struct Sse2 : BlockWindows<Sse2, 16> {
     }
 
     static __m128i equal(__m128i v, char c) noexcept { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
-    // '[' and '{' differ only in bit 0x20, and no other byte becomes '{'
-    // when it is set.
+    // '[' and '{', like ']' and '}', differ only in bit 0x20, and no other
+    // byte becomes '{' or '}' when it is set.
     static __m128i markup(__m128i v) noexcept {
-        return _mm_or_si128(equal(_mm_or_si128(v, _mm_set1_epi8(0x20)), '{'), equal(v, ']'));
+        const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+        return _mm_or_si128(equal(folded, '{'), equal(folded, '}'));
     }
     static uint64_t bits(__m128i m) noexcept { return static_cast<unsigned>(_mm_movemask_epi8(m)); }
 
     template <class Unit>
     static uint64_t markup_block(const Unit* p) noexcept {
         return bits(markup(load(p)));
-    }
-    template <class Unit>
-    static BraceMasks brace_block(const Unit* p) noexcept {
-        const __m128i v = load(p);
-        return {bits(equal(v, '{')), bits(equal(v, '}'))};
     }
 
     template <class Unit>
