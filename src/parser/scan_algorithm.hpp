@@ -11,6 +11,8 @@
 //   int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n)
 //                                           a point p in [from, n] such that no
 //                                           unit in [from, p) is markup
+//   bool maskedLoads                        whether a short read costs no more
+//                                           than a whole one
 //   Bytes16 narrow16(const Unit* p[, int64_t count])  the 16 units at p as
 //                                           bytes, a unit above 0xff saturated
 //                                           to a byte that is no keyword
@@ -92,6 +94,8 @@ MARQUILL_HOT uint64_t first_mask(const Unit* p, int64_t count, BlockMask block_m
 // BlockWindows<itself, Block>.
 template <class Kernel, int Block>
 struct BlockWindows {
+    static constexpr bool maskedLoads = false;
+
     template <class Unit>
     static uint64_t markup_mask(const Unit* p) noexcept {
         return markup_mask(p, 64);
@@ -144,7 +148,7 @@ struct LineMarks {
 };
 
 // The bytes of `bytes` from `count` on, moved down to byte 0, with zeros
-// after them; 0 <= count <= 16.
+// after them; 0 < count <= 16.
 MARQUILL_HOT Bytes16 drop_bytes(Bytes16 bytes, int64_t count) noexcept {
     const int shift = static_cast<int>(8 * (count & 7));
     // all ones when a whole word goes, when both do: masks, not branches
@@ -262,13 +266,16 @@ private:
         return closed ? next : matchEnd;
     }
 
-    // The sixteen units after the '[' at `at`, narrowed. Near the line's end
-    // they are read from the line's last sixteen units and moved down, with
-    // zeros for the units past the end, which match no keyword.
+    // The sixteen units after the '[' at `at`, narrowed, with zeros for any
+    // past the line's end, which match no keyword. A kernel with masked
+    // loads reads only the units there are; another reads the line's last
+    // sixteen units and moves them down.
     MARQUILL_HOT Bytes16 units_after(int64_t at) const noexcept {
-        if (n_ < 16) return Simd::narrow16(line_ + at + 1, n_ - at - 1);
-        const int64_t from = at + 1 < n_ - 16 ? at + 1 : n_ - 16;
-        return drop_bytes(Simd::narrow16(line_ + from), at + 1 - from);
+        const int64_t room = n_ - at - 1;
+        if constexpr (Simd::maskedLoads) return Simd::narrow16(line_ + at + 1, room < 16 ? room : 16);
+        if (room >= 16) return Simd::narrow16(line_ + at + 1);
+        if (n_ < 16) return Simd::narrow16(line_ + at + 1, room);
+        return drop_bytes(Simd::narrow16(line_ + n_ - 16), 16 - room);
     }
 
     // At a ']': an open argument tag ends here, its argument every unit after

@@ -19,6 +19,8 @@ inline uint64_t first_lanes(int64_t count) noexcept {
 }
 
 struct Avx512 {
+    static constexpr bool maskedLoads = true;
+
     // The units of a class among the (up to) 64 units at p whose bits are set
     // in `lanes`; the others are not read. `Find` takes a vector of units and
     // gives the mask of those in the class.

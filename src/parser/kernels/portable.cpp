@@ -6,6 +6,8 @@ namespace marquill {
 namespace {
 
 struct Portable {
+    static constexpr bool maskedLoads = false;
+
     template <class Unit, class InClass>
     static uint64_t mask_of(const Unit* p, int64_t count, InClass in_class) noexcept {
         uint64_t bits = 0;
