@@ -68,20 +68,20 @@ Py_UCS4 maxchar_of(Py_UCS4 widest) noexcept {
     return widest >= 0x80 ? 0xff : 0x7f;
 }
 
-// A new str of `size` characters, written by `fill` at its kind: no kind
-// wider than the line's units, since its characters come from them.
+// A new str of `size` characters, written by `fill` at its kind, which
+// `maxchar` decides: no kind wider than the line's units, since its
+// characters come from them.
 template <class Unit, class Fill>
 PyObject* new_str(int64_t size, Py_UCS4 maxchar, Fill fill) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), maxchar);
     if (str == nullptr) return nullptr;
-    switch (PyUnicode_KIND(str)) {
-        case PyUnicode_1BYTE_KIND: fill(PyUnicode_1BYTE_DATA(str)); break;
-        case PyUnicode_2BYTE_KIND:
-            if constexpr (sizeof(Unit) >= 2) fill(PyUnicode_2BYTE_DATA(str));
-            break;
-        default:
-            if constexpr (sizeof(Unit) == 4) fill(PyUnicode_4BYTE_DATA(str));
-            break;
+    void* data = PyUnicode_DATA(str);
+    if (sizeof(Unit) == 1 || maxchar <= 0xff) {
+        fill(static_cast<Py_UCS1*>(data));
+    } else if (sizeof(Unit) == 2 || maxchar <= 0xffff) {
+        if constexpr (sizeof(Unit) >= 2) fill(static_cast<Py_UCS2*>(data));
+    } else {
+        if constexpr (sizeof(Unit) == 4) fill(static_cast<Py_UCS4*>(data));
     }
     return str;
 }
