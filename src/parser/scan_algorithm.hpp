@@ -243,10 +243,10 @@ private:
     // At a '[': a fixed tag is recorded and consumed to its ']'. An opener
     // becomes the open argument tag, replacing any open one, whose opener
     // stays in the text; when the next mark is a ']' the tag is closed there
-    // at once, and otherwise the scan goes on with its argument. A match
-    // holds no markup but a fixed tag's ']', so both kinds of tag end at the
-    // next mark when it is a ']', and which kind it was decides only values,
-    // not the way through.
+    // at once, and otherwise the scan goes on with its argument, the tag's
+    // span written but not kept until its ']'. A match holds no markup but a
+    // fixed tag's ']', so both kinds of tag end at the next mark when it is
+    // a ']', and which kind it was decides only values, not the way through.
     template <class Marks>
     MARQUILL_HOT int64_t bracket_tag(int64_t at, Marks& marks) noexcept {
         using namespace keyword_lookup;
@@ -260,9 +260,7 @@ private:
         const bool closed = line_[next] == ']';
         append_if(closed, {at, next, at + row.valueStart, row.kind, row.fixed});
         marks.drop_lowest(closed);
-        openKind_ = closed ? 0 : row.kind;
-        openL_ = at;
-        openArgsL_ = matchEnd + 1;
+        argumentOpen_ = !closed;
         return closed ? next : matchEnd;
     }
 
@@ -279,10 +277,13 @@ private:
     }
 
     // At a ']': an open argument tag ends here, its argument every unit after
-    // the opener's space; with none open, the ']' is plain text.
+    // the opener's space, and its span, waiting where the next one goes, is
+    // kept; with none open, the ']' is plain text.
     MARQUILL_HOT void close_argument_tag(int64_t at) noexcept {
-        append_if(openKind_ != 0, {openL_, at, openArgsL_, openKind_, -1});
-        openKind_ = 0;
+        if (out_.next == out_.limit) out_ = spans_.next_chunk();  // only when none is open
+        out_.next->r = at;
+        out_.next += argumentOpen_ ? 1 : 0;
+        argumentOpen_ = false;
     }
 
     // A raw block runs from a '{' to the last '}' before the first '{' that
@@ -304,13 +305,13 @@ private:
         out_ = spans_.rewind_to(blockSlot_, out_);
         append_if(true, {blockL_, at, blockL_ + 1, 'r', -1});
         blockClosed_ = true;
-        openKind_ = 0;
+        argumentOpen_ = false;
     }
 
     // Writes a tag's span and keeps it when `keep`; written either way, so
     // that whether a tag is recorded decides no branch. A recorded tag
-    // forgets any open argument tag (its caller clears it): tags never
-    // overlap, so they stand in line order.
+    // forgets any open argument tag, whose span it overwrites (its caller
+    // clears argumentOpen_): tags never overlap, so they stand in line order.
     MARQUILL_HOT void append_if(bool keep, const TagSpan& span) noexcept {
         if (out_.next == out_.limit) out_ = spans_.next_chunk();
         *out_.next = span;
@@ -321,9 +322,7 @@ private:
     int64_t n_;
     TagSpans& spans_;
     TagSpans::Cursor out_;
-    char openKind_ = 0;               // kind of the open argument tag, 0 when none is open
-    int64_t openL_ = 0;               // index of its '['
-    int64_t openArgsL_ = 0;           // index of its first argument unit
+    bool argumentOpen_ = false;       // an argument tag is open: its span is at out_.next
     int64_t blockL_ = -1;             // the '{' of the last raw block begun, -1 when none was
     bool blockClosed_ = false;        // whether a '}' has followed it
     TagSpans::Position blockSlot_{};  // where its span is written
