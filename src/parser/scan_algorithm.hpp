@@ -255,7 +255,8 @@ private:
         const Row& row = table.rows[(head * multiplier) >> (32 - slotBits)];  // slot_of, inlined by hand
         if ((((after.low ^ row.low) & row.lowMask) | ((after.high ^ row.high) & row.highMask)) != 0) return at;
         const int64_t matchEnd = at + row.length;
-        // A match that runs past the window leaves no mark in it.
+        // A match that runs past the window leaves no mark in it; a fixed
+        // tag's ']' is then the match's last unit.
         const int64_t next = marks.empty() ? matchEnd : marks.lowest();
         const bool closed = line_[next] == ']';
         append_if(closed, {at, next, at + row.valueStart, row.kind, row.fixed});
