@@ -186,7 +186,10 @@ private:
     // A line of up to 128 units, the length of most lines of dialogue: its
     // marks are made at once and walked as one window.
     MARQUILL_HOT void scan_short_line() noexcept {
-        LineMarks marks{Simd::markup_mask(line_, n_ < 64 ? n_ : 64), 0};
+        // A whole window is read as one, not as a count of units that
+        // happens to be 64: AVX-512 would make the lanes of its loads from
+        // the count, and every line would wait for them.
+        LineMarks marks{n_ >= 64 ? Simd::markup_mask(line_) : Simd::markup_mask(line_, n_), 0};
         if (n_ > 64) marks.high = Simd::markup_mask(line_ + n_ - 64) >> (128 - n_);
         walk(marks);
     }
