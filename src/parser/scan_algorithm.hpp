@@ -66,16 +66,47 @@ constexpr bool is_markup(Unit c) noexcept {
     return c == '[' || c == ']' || c == '{' || c == '}';
 }
 
+// The `size` bytes at `from` copied to `to`, size < Capacity <= 128: the
+// first and the last bytes of the largest power of two that fits, in two
+// moves that may overlap, rather than a call of memcpy for the few bytes of
+// a short line.
+template <size_t Move>
+MARQUILL_HOT bool copy_ends(unsigned char* to, const unsigned char* from, size_t size) noexcept {
+    if (size < Move) return false;
+    std::memcpy(to, from, Move);
+    std::memcpy(to + size - Move, from + size - Move, Move);
+    return true;
+}
+template <size_t Capacity>
+MARQUILL_HOT void copy_short(void* to, const void* from, size_t size) noexcept {
+    static_assert(Capacity <= 128);
+    auto* out = static_cast<unsigned char*>(to);
+    const auto* in = static_cast<const unsigned char*>(from);
+    if constexpr (Capacity > 64) {
+        if (copy_ends<64>(out, in, size)) return;
+    }
+    if constexpr (Capacity > 32) {
+        if (copy_ends<32>(out, in, size)) return;
+    }
+    if (copy_ends<16>(out, in, size) || copy_ends<8>(out, in, size) || copy_ends<4>(out, in, size)) return;
+    if (size > 0) {
+        out[0] = in[0];
+        out[size / 2] = in[size / 2];
+        out[size - 1] = in[size - 1];
+    }
+}
+
 // The mask of the first `count` units of 64 at p, 0 <= count <= 64, from
 // masks of `Block` units at a time: blocks at 0, Block, 2 * Block and so on,
 // each moved back as far as it must be to end by the count, so that blocks
 // overlap rather than read past it and no branch depends on the count. Fewer
 // units than a block are first copied into a buffer padded with units that
-// are in no class.
+// are in no class, in a function of its own, so that the scan of longer
+// lines keeps its registers.
 template <int Block, class Unit, class BlockMask>
 MARQUILL_COLD uint64_t padded_block_mask(const Unit* p, int64_t count, BlockMask block_mask) noexcept {
     Unit padded[Block] = {};
-    if (count > 0) std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
+    copy_short<sizeof padded>(padded, p, static_cast<size_t>(count) * sizeof(Unit));
     return block_mask(padded);
 }
 template <int Block, class Unit, class BlockMask>
@@ -111,7 +142,7 @@ struct BlockWindows {
 template <class Simd, class Unit>
 MARQUILL_COLD Bytes16 narrow16_padded(const Unit* p, int64_t count) noexcept {
     Unit padded[16] = {};
-    std::memcpy(padded, p, static_cast<size_t>(count) * sizeof(Unit));
+    copy_short<sizeof padded>(padded, p, static_cast<size_t>(count) * sizeof(Unit));
     return Simd::narrow16(padded);
 }
 
