@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "parser/kernel.hpp"
 #include "parser/keywords.hpp"
@@ -23,12 +22,12 @@ using marquill::TagSpan;
 using marquill::TagSpans;
 
 // What every call needs, made once per module (and so once per
-// interpreter): the kinds and the values of the fixed tags it hands out, and
-// the kernel that scans.
+// interpreter): the kinds it hands out, the whole pair of each fixed tag,
+// and the kernel that scans.
 struct ModuleState {
-    PyObject* kinds[5];  // b"a", b"s", b"f", b"t", b"r", in the order of kindLetters
-    PyObject* fixedValues[marquill::fixedTagCount];
-    const marquill::Kernel* kernel;  // set last: the state is ready once it is
+    PyObject* kinds[5];                             // b"a", b"s", b"f", b"t", b"r", in the order of kindLetters
+    PyObject* fixedPairs[marquill::fixedTagCount];  // in the order of fixedTags
+    const marquill::Kernel* kernel;                 // set last: the state is ready once it is
 };
 
 constexpr char kindLetters[] = {'a', 's', 'f', 't', 'r'};
@@ -136,6 +135,32 @@ PyObject* str_from_units(
     return new_str<Unit>(size, maxchar, [&](auto* out) { marquill::copy_units(line + start, size, out); });
 }
 
+// A new (kind, value) pair; takes over the reference to `value`.
+PyObject* new_pair(PyObject* kind, PyObject* value) {
+    if (value == nullptr) return nullptr;
+    PyObject* pair = PyTuple_New(2);
+    if (pair == nullptr) {
+        Py_DECREF(value);
+        return nullptr;
+    }
+    PyTuple_SET_ITEM(pair, 0, Py_NewRef(kind));
+    PyTuple_SET_ITEM(pair, 1, value);
+    return pair;
+}
+
+// A fixed tag's pair. A tuple is immutable, so every [center] of every line
+// can be the same (b"a", "center"); but threads running at once on a
+// free-threaded build would all write the count of references of that one
+// tuple, and wait on each other, so there each gets a tuple of its own,
+// of the same immortal items.
+PyObject* fixed_tag_pair(PyObject* shared) {
+#ifdef Py_GIL_DISABLED
+    return new_pair(PyTuple_GET_ITEM(shared, 0), Py_NewRef(PyTuple_GET_ITEM(shared, 1)));
+#else
+    return Py_NewRef(shared);
+#endif
+}
+
 // The (kind, value) pair of a tag.
 template <class Unit>
 PyObject* tag_tuple_from(const ModuleState& state,
@@ -143,17 +168,8 @@ PyObject* tag_tuple_from(const ModuleState& state,
                          const TagSpan& span,
                          const Unit* line,
                          bool ascii) {
-    PyObject* value = span.fixed >= 0 ? Py_NewRef(state.fixedValues[span.fixed])
-                                      : str_from_units(kernel, line, span.valueL, span.r, ascii);
-    if (value == nullptr) return nullptr;
-    PyObject* tag_tuple = PyTuple_New(2);
-    if (tag_tuple == nullptr) {
-        Py_DECREF(value);
-        return nullptr;
-    }
-    PyTuple_SET_ITEM(tag_tuple, 0, Py_NewRef(state.kinds[kindSlots[span.kind & 31]]));
-    PyTuple_SET_ITEM(tag_tuple, 1, value);
-    return tag_tuple;
+    if (span.fixed >= 0) return fixed_tag_pair(state.fixedPairs[span.fixed]);
+    return new_pair(state.kinds[kindSlots[span.kind & 31]], str_from_units(kernel, line, span.valueL, span.r, ascii));
 }
 
 // The list of pairs; on the way, `shape` measures the template.
@@ -315,9 +331,12 @@ int module_exec(PyObject* module) {
         if (state.kinds[k] == nullptr) return -1;
     }
     for (int k = 0; k < marquill::fixedTagCount; ++k) {
-        const std::string_view value = marquill::fixedTagValues[k];  // terminated
-        state.fixedValues[k] = PyUnicode_InternFromString(value.data());
-        if (state.fixedValues[k] == nullptr) return -1;
+        const marquill::Keyword& tag = marquill::fixedTags[k];
+        PyObject* value = PyUnicode_InternFromString(tag.word.data());  // immortal where threads run free
+        if (value == nullptr) return -1;
+        state.fixedPairs[k] = PyTuple_Pack(2, state.kinds[kindSlots[tag.kind & 31]], value);
+        Py_DECREF(value);
+        if (state.fixedPairs[k] == nullptr) return -1;
     }
     // The distribution's version, which the build takes from pyproject.toml.
     if (PyModule_AddStringConstant(module, "__version__", MARQUILL_VERSION) < 0) return -1;
@@ -336,7 +355,7 @@ int module_exec(PyObject* module) {
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
     ModuleState& state = state_of(module);
     for (PyObject* kind : state.kinds) Py_VISIT(kind);
-    for (PyObject* value : state.fixedValues) Py_VISIT(value);
+    for (PyObject* pair : state.fixedPairs) Py_VISIT(pair);
     return 0;
 }
 
@@ -344,7 +363,7 @@ int module_clear(PyObject* module) {
     ModuleState& state = state_of(module);
     state.kernel = nullptr;
     for (PyObject*& kind : state.kinds) Py_CLEAR(kind);
-    for (PyObject*& value : state.fixedValues) Py_CLEAR(value);
+    for (PyObject*& pair : state.fixedPairs) Py_CLEAR(pair);
     return 0;
 }
 

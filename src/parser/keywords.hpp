@@ -37,15 +37,15 @@ inline constexpr int fixedTagCount = [] {
     return count;
 }();
 
-// The values of the fixed tags (their words, terminated), numbered in table
+// The fixed tags (their words, terminated, and kinds), numbered in table
 // order: a fixed tag's span carries its index here.
-inline constexpr std::array<std::string_view, fixedTagCount> fixedTagValues = [] {
-    std::array<std::string_view, fixedTagCount> values{};
+inline constexpr std::array<Keyword, fixedTagCount> fixedTags = [] {
+    std::array<Keyword, fixedTagCount> tags{};
     int id = 0;
     for (const Keyword& keyword : keywords) {
-        if (!keyword.opener) values[id++] = keyword.word;
+        if (!keyword.opener) tags[id++] = keyword;
     }
-    return values;
+    return tags;
 }();
 
 // The keyword lookup at a '[': the sixteen units after it, narrowed to bytes
@@ -87,7 +87,7 @@ struct Row {
     uint64_t lowMask, highMask;  // the bytes the match covers
     int8_t length;               // units in the match
     int8_t valueStart;           // from the '[' to the first unit of a copied value: after an opener's space
-    int8_t fixed;                // its id in fixedTagValues, -1 for an opener
+    int8_t fixed;                // its id in fixedTags, -1 for an opener
     char kind;
 };
 

@@ -23,7 +23,7 @@ namespace {
 
 Tag tag_from(const TagSpan& span, const char* input) {
     if (span.fixed >= 0) {
-        const std::string_view value = fixedTagValues[span.fixed];
+        const std::string_view value = fixedTags[span.fixed].word;
         return {value.data(), static_cast<int64_t>(value.size()), span.l, span.r, span.kind, false};
     }
     return {substr(input, span.valueL, span.r), span.r - span.valueL, span.l, span.r, span.kind, true};

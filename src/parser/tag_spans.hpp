@@ -15,7 +15,7 @@ struct TagSpan {
     int64_t r;       // its last unit, its ']' or '}'; the span is inclusive
     int64_t valueL;  // a copied value is the units [valueL, r)
     char kind;       // 'a', 's', 'f', 't' or 'r'
-    int8_t fixed;    // the id of a fixed tag's value (fixedTagValues), or -1 for a copied value
+    int8_t fixed;    // the id of a fixed tag (fixedTags), or -1 for a copied value
 };
 
 // The spans of one line, in order, in chunks that never move: the first
