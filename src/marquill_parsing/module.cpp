@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "parser/inlining.hpp"
 #include "parser/kernel.hpp"
 #include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
@@ -206,7 +207,7 @@ PyObject* result_list_from(const ModuleState& state,
 }
 
 // The pair handed back; takes over both references.
-PyObject* result_tuple_from(PyObject* text, PyObject* result_list) {
+MARQUILL_HOT PyObject* result_tuple_from(PyObject* text, PyObject* result_list) {
     if (text == nullptr || result_list == nullptr) {
         Py_XDECREF(text);
         Py_XDECREF(result_list);
