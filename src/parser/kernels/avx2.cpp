@@ -99,15 +99,15 @@ struct Avx2 : BlockWindows<Avx2, 32> {
         return static_cast<uint64_t>(_mm_cvtsi128_si64(half) | _mm_extract_epi64(half, 1));
     }
 
-    // A surrogate's bits above the lowest eleven read 0xd800.
-    static __m256i surrogates(const uint16_t* p) noexcept {
-        return _mm256_cmpeq_epi16(_mm256_and_si256(load(p), _mm256_set1_epi16(static_cast<short>(0xf800))),
+    // A surrogate's bits above the lowest eleven read 0xd800. Units of four
+    // bytes are narrowed to two with unsigned saturation first: a surrogate
+    // stays as it is, and a unit past 0xffff becomes 0xffff, which is none.
+    static __m256i surrogates(__m256i units) noexcept {
+        return _mm256_cmpeq_epi16(_mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xf800))),
                                   _mm256_set1_epi16(static_cast<short>(0xd800)));
     }
-    static __m256i surrogates(const uint32_t* p) noexcept {
-        return _mm256_cmpeq_epi32(_mm256_and_si256(load(p), _mm256_set1_epi32(static_cast<int>(0xfffff800u))),
-                                  _mm256_set1_epi32(0xd800));
-    }
+    static __m256i sixteen_units(const uint16_t* p) noexcept { return load(p); }
+    static __m256i sixteen_units(const uint32_t* p) noexcept { return _mm256_packus_epi32(load(p), load(p + 8)); }
     static __m128i surrogates_16(const uint16_t* p) noexcept {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xf800))),
@@ -117,15 +117,18 @@ struct Avx2 : BlockWindows<Avx2, 32> {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         return _mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(0xfffff800u))), _mm_set1_epi32(0xd800));
     }
+    // Sixteen units at a time, the last sixteen read again; fewer, sixteen
+    // bytes at a time.
     template <class Unit>
     static bool holds_surrogate(const Unit* s, int64_t n) noexcept {
-        constexpr int64_t lanes = 32 / sizeof(Unit);
-        if (n < lanes) {
-            const __m128i found = _mm_or_si128(surrogates_16(s), surrogates_16(s + n - lanes / 2));
+        if (n < 16) {
+            constexpr int64_t lanes = 16 / sizeof(Unit);
+            __m128i found = surrogates_16(s + n - lanes);
+            for (int64_t k = 0; k + lanes <= n; k += lanes) found = _mm_or_si128(found, surrogates_16(s + k));
             return _mm_movemask_epi8(found) != 0;
         }
-        __m256i found = surrogates(s + n - lanes);
-        for (int64_t k = 0; k + lanes <= n; k += lanes) found = _mm256_or_si256(found, surrogates(s + k));
+        __m256i found = surrogates(sixteen_units(s + n - 16));
+        for (int64_t k = 0; k + 16 <= n; k += 16) found = _mm256_or_si256(found, surrogates(sixteen_units(s + k)));
         return !_mm256_testz_si256(found, found);
     }
 };

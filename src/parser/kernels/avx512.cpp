@@ -125,24 +125,31 @@ struct Avx512 {
         return static_cast<uint64_t>(_mm_cvtsi128_si64(quarter) | _mm_extract_epi64(quarter, 1));
     }
 
-    // A surrogate's bits above the lowest eleven read 0xd800.
-    static uint64_t surrogates(const uint16_t* p, uint64_t lanes) noexcept {
-        const __m512i v = _mm512_maskz_loadu_epi16(static_cast<__mmask32>(lanes), p);
-        return _mm512_mask_cmpeq_epi16_mask(static_cast<__mmask32>(lanes),
-                                            _mm512_and_si512(v, _mm512_set1_epi16(static_cast<short>(0xf800))),
-                                            _mm512_set1_epi16(static_cast<short>(0xd800)));
+    // A surrogate's bits above the lowest eleven read 0xd800. Units of four
+    // bytes are narrowed to two with unsigned saturation first: a surrogate
+    // stays as it is, and a unit past 0xffff becomes 0xffff, which is none.
+    // Lanes not read are 0, which is none either.
+    static uint64_t surrogates(__m512i units) noexcept {
+        return _mm512_cmpeq_epi16_mask(_mm512_and_si512(units, _mm512_set1_epi16(static_cast<short>(0xf800))),
+                                       _mm512_set1_epi16(static_cast<short>(0xd800)));
     }
-    static uint64_t surrogates(const uint32_t* p, uint64_t lanes) noexcept {
-        const __m512i v = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes), p);
-        return _mm512_mask_cmpeq_epi32_mask(static_cast<__mmask16>(lanes),
-                                            _mm512_and_si512(v, _mm512_set1_epi32(static_cast<int>(0xfffff800u))),
-                                            _mm512_set1_epi32(0xd800));
+    static __m512i thirty_two_units(const uint16_t* p) noexcept { return _mm512_loadu_si512(p); }
+    static __m512i thirty_two_units(const uint32_t* p) noexcept {
+        return _mm512_packus_epi32(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 16));
+    }
+    static __m512i thirty_two_units(const uint16_t* p, uint64_t lanes) noexcept {
+        return _mm512_maskz_loadu_epi16(static_cast<__mmask32>(lanes), p);
+    }
+    static __m512i thirty_two_units(const uint32_t* p, uint64_t lanes) noexcept {
+        return _mm512_packus_epi32(_mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes), p),
+                                   _mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes >> 16), p + 16));
     }
     template <class Unit>
     static bool holds_surrogate(const Unit* s, int64_t n) noexcept {
-        constexpr int64_t lanes = 64 / sizeof(Unit);
         uint64_t found = 0;
-        for (int64_t k = 0; k < n && found == 0; k += lanes) found = surrogates(s + k, first_lanes(n - k));
+        int64_t k = 0;
+        for (; k + 32 <= n; k += 32) found |= surrogates(thirty_two_units(s + k));
+        if (k < n) found |= surrogates(thirty_two_units(s + k, first_lanes(n - k)));
         return found != 0;
     }
 };
