@@ -53,6 +53,18 @@ def test_a_module_not_yet_executed_refuses_calls():
             module.parse_str(line)
 
 
+def test_a_fixed_tags_pair_keeps_its_references_across_calls():
+    # the pair of a fixed tag may be one tuple that every call hands out: each
+    # result must own a reference to it, so that dropping results frees
+    # nothing another still holds
+    kept = parse_str("[center]")[1][0]
+    before = sys.getrefcount(kept)
+    for _ in range(1000):
+        assert parse_str("x[center]y[nowrap]")[1] == [(b"a", "center"), (b"t", "nowrap")]
+    assert sys.getrefcount(kept) == before
+    assert kept == (b"a", "center")
+
+
 # The kernel each processor the wheels are built for has at least; the
 # portable one serves any other.
 KERNEL_FOR_MACHINE = {"x86_64": "sse2", "AMD64": "sse2", "aarch64": "neon", "arm64": "neon"}
