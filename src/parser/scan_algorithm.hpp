@@ -49,13 +49,14 @@ struct Bytes16 {
     uint64_t high;
 };
 
-MARQUILL_HOT int lowest_bit(uint64_t bits) noexcept {  // bits != 0
+// A position, as wide as those it is added to.
+MARQUILL_HOT int64_t lowest_bit(uint64_t bits) noexcept {  // bits != 0
 #if defined(_MSC_VER) && !defined(__clang__)
     unsigned long index;
     _BitScanForward64(&index, bits);
-    return static_cast<int>(index);
+    return static_cast<int64_t>(index);
 #else
-    return __builtin_ctzll(bits);
+    return static_cast<int64_t>(static_cast<unsigned>(__builtin_ctzll(bits)));
 #endif
 }
 
