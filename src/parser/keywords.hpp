@@ -87,8 +87,8 @@ struct Row {
     uint64_t lowMask, highMask;  // the bytes the match covers
     int8_t length;               // units in the match
     int8_t valueStart;           // from the '[' to the first unit of a copied value: after an opener's space
-    char kind;                   // with fixed, in the order of TagSpan's, which are copied from here
     int8_t fixed;                // its id in fixedTags, -1 for an opener
+    char kind;
 };
 
 // Every slot holds a row. A slot no keyword hashes to holds a head that
@@ -100,11 +100,11 @@ struct RowTable {
 inline constexpr RowTable table = [] {
     RowTable table{};
     const uint32_t foreignHead = head_of(keywords[0]);
-    for (Row& row : table.rows) row = {foreignHead, 0, 0xffffffffu, 0, 0, 0, 0, -1};
+    for (Row& row : table.rows) row = {foreignHead, 0, 0xffffffffu, 0, 0, 0, -1, 0};
     int fixedId = 0;
     for (const Keyword& keyword : keywords) {
         const auto length = static_cast<int8_t>(match_size(keyword));
-        Row row{0, 0, 0, 0, length, static_cast<int8_t>(keyword.opener ? length + 1 : length), keyword.kind, -1};
+        Row row{0, 0, 0, 0, length, static_cast<int8_t>(keyword.opener ? length + 1 : length), -1, keyword.kind};
         for (size_t j = 0; j < match_size(keyword); ++j) {
             uint64_t& word = j < 8 ? row.low : row.high;
             uint64_t& mask = j < 8 ? row.lowMask : row.highMask;
