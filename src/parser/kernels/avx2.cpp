@@ -11,30 +11,6 @@
 namespace marquill {
 namespace {
 
-// Vector constants, read from memory by the instruction that uses them
-// rather than built in registers each call.
-struct alignas(32) Constant32 {
-    uint8_t bytes[32];
-};
-template <class ByteAt>
-constexpr Constant32 constant32(ByteAt byte_at) noexcept {
-    Constant32 constant{};
-    for (int k = 0; k < 32; ++k) constant.bytes[k] = byte_at(k);
-    return constant;
-}
-constexpr Constant32 markupByLowBits = constant32([](int k) -> uint8_t {
-    return k % 16 == 0xb ? '{' : k % 16 == 0xd ? '}' : 0;
-});
-constexpr Constant32 bit0x20 = constant32([](int) -> uint8_t { return 0x20; });
-// A surrogate's bits above the lowest eleven, and what they read, in lanes of
-// two bytes and of four.
-constexpr Constant32 surrogateMask16 = constant32([](int k) -> uint8_t { return k % 2 == 1 ? 0xf8 : 0; });
-constexpr Constant32 surrogate16 = constant32([](int k) -> uint8_t { return k % 2 == 1 ? 0xd8 : 0; });
-constexpr Constant32 surrogateMask32 = constant32([](int k) -> uint8_t {
-    return k % 4 == 0 ? 0 : k % 4 == 1 ? 0xf8 : 0xff;
-});
-constexpr Constant32 surrogate32 = constant32([](int k) -> uint8_t { return k % 4 == 1 ? 0xd8 : 0; });
-
 struct Avx2 : BlockWindows<Avx2, 32> {
     static __m256i load(const void* p) noexcept { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
 
@@ -58,14 +34,9 @@ struct Avx2 : BlockWindows<Avx2, 32> {
     // for 0xb, '}' for 0xd, and 0, which no such byte is, for the others.
     // A byte from 0x80 on looks up 0 (vpshufb). One lookup and one compare.
     static __m256i markup(__m256i v) noexcept {
-        const __m256i expected = _mm256_shuffle_epi8(constant(markupByLowBits), v);
-        return _mm256_cmpeq_epi8(_mm256_or_si256(v, constant(bit0x20)), expected);
-    }
-    static __m256i constant(const Constant32& c) noexcept {
-        return _mm256_load_si256(reinterpret_cast<const __m256i*>(c.bytes));
-    }
-    static __m128i half(const Constant32& c) noexcept {
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(c.bytes));
+        const __m256i table = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '{', 0, '}', 0, 0,  //
+                                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '{', 0, '}', 0, 0);
+        return _mm256_cmpeq_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), _mm256_shuffle_epi8(table, v));
     }
     static uint64_t bits(__m256i m) noexcept { return static_cast<uint32_t>(_mm256_movemask_epi8(m)); }
 
@@ -135,17 +106,19 @@ struct Avx2 : BlockWindows<Avx2, 32> {
     // bytes are narrowed to two with unsigned saturation first: a surrogate
     // stays as it is, and a unit past 0xffff becomes 0xffff, which is none.
     static __m256i surrogates(__m256i units) noexcept {
-        return _mm256_cmpeq_epi16(_mm256_and_si256(units, constant(surrogateMask16)), constant(surrogate16));
+        return _mm256_cmpeq_epi16(_mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xf800))),
+                                  _mm256_set1_epi16(static_cast<short>(0xd800)));
     }
     static __m256i sixteen_units(const uint16_t* p) noexcept { return load(p); }
     static __m256i sixteen_units(const uint32_t* p) noexcept { return _mm256_packus_epi32(load(p), load(p + 8)); }
     static __m128i surrogates_16(const uint16_t* p) noexcept {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return _mm_cmpeq_epi16(_mm_and_si128(v, half(surrogateMask16)), half(surrogate16));
+        return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xf800))),
+                               _mm_set1_epi16(static_cast<short>(0xd800)));
     }
     static __m128i surrogates_16(const uint32_t* p) noexcept {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return _mm_cmpeq_epi32(_mm_and_si128(v, half(surrogateMask32)), half(surrogate32));
+        return _mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(0xfffff800u))), _mm_set1_epi32(0xd800));
     }
     // Sixteen units at a time, the last sixteen read again; fewer, sixteen
     // bytes at a time.
