@@ -39,22 +39,11 @@ check() {  # $1: name, then the command
     "$@" || failed+=("$name")
 }
 
-# pre-commit must run the same versions as this script
-pins_agree() {
-    local pin ok=0
-    while read -r pin; do
-        grep -qF "$pin" .pre-commit-config.yaml ||
-            { echo "$pin of requirements-lint.txt is not what .pre-commit-config.yaml runs" >&2; ok=1; }
-    done < <(grep -E '^[a-z-]+==' requirements-lint.txt | grep -v '^pre-commit==')
-    return $ok
-}
-
 check "clang-format" "$bin/clang-format" --dry-run --Werror "${cxx[@]}"
 check "ruff format" "$bin/ruff" format --check --quiet
 check "ruff check" "$bin/ruff" check --quiet
 check "mypy --strict" "$bin/mypy"
 check "zizmor" "$bin/zizmor" --offline --quiet .github/workflows
-check "pins" pins_agree
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "lint: failed: ${failed[*]} (scripts/lint.sh --format, that is make format, fixes the formatting)" >&2
