@@ -1,6 +1,12 @@
+// mremap is GNU's, and musl's under the same name
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+
 #include "parser/column_buffers.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -66,6 +72,38 @@ bool OutputBuffer::reserve(int64_t bytes) noexcept {
     data_ = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(capacity_)));
     return data_ != nullptr;
 }
+
+bool OutputBuffer::grow(int64_t bytes) noexcept {
+#if MARQUILL_MAPPED_BUFFERS
+    if (mapped_ || bytes >= mappedFrom) return grow_mapped(bytes);
+#endif
+    void* grown = std::realloc(data_, static_cast<size_t>(bytes));
+    if (grown == nullptr) return false;
+    data_ = static_cast<uint8_t*>(grown);
+    capacity_ = bytes;
+    return true;
+}
+
+#if MARQUILL_MAPPED_BUFFERS
+bool OutputBuffer::grow_mapped(int64_t bytes) noexcept {
+    const int64_t capacity = round_up(bytes, hugePageSize);
+    if (!mapped_) {
+        uint8_t* mapped = map_aligned(capacity);
+        if (mapped == nullptr) return false;
+        std::memcpy(mapped, data_, static_cast<size_t>(capacity_));
+        std::free(data_);
+        data_ = mapped;
+        mapped_ = true;
+    } else {
+        void* moved = mremap(data_, static_cast<size_t>(capacity_), static_cast<size_t>(capacity), MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED) return false;
+        data_ = static_cast<uint8_t*>(moved);
+        madvise(data_, static_cast<size_t>(capacity), MADV_HUGEPAGE);
+    }
+    capacity_ = capacity;
+    return true;
+}
+#endif
 
 void OutputBuffer::hand_over(int64_t used, ArrowBuffer* out) noexcept {
     ArrowBufferInit(out);

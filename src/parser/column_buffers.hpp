@@ -21,6 +21,11 @@ public:
 
     // Room for `bytes`; false when the system refuses it.
     bool reserve(int64_t bytes) noexcept;
+    // Room for `bytes`, more than reserved, keeping what was written; false,
+    // with the buffer as it was, when the system refuses it. Large buffers
+    // move by their page tables where the system can, so growing copies
+    // nothing and never holds the old and the new at once.
+    bool grow(int64_t bytes) noexcept;
     uint8_t* data() const noexcept { return data_; }
     template <class T>
     T* as() const noexcept {
@@ -33,6 +38,7 @@ public:
 
 private:
     void release() noexcept;
+    bool grow_mapped(int64_t bytes) noexcept;
 
     uint8_t* data_ = nullptr;
     int64_t capacity_ = 0;

@@ -26,24 +26,6 @@ bool fail(ColumnError& error, ColumnFault fault, const char* format, Args... arg
     return false;
 }
 
-// How many bytes are '[' or '{': every tag starts at one, so this bounds the
-// tags of the rows. Eight bytes at a time; the two differ only in bit 5.
-int64_t count_openers(const char* bytes, int64_t size) noexcept {
-    constexpr uint64_t ones = 0x0101010101010101u;
-    constexpr uint64_t low7 = 0x7f * ones;
-    int64_t count = 0;
-    int64_t k = 0;
-    for (; k + 8 <= size; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + k, 8);
-        const uint64_t differs = (word | 0x20 * ones) ^ ('{' * ones);  // a zero byte for each opener
-        const uint64_t nonzero = (((differs & low7) + low7) | differs) & ~low7;
-        count += 8 - static_cast<int64_t>(((nonzero >> 7) * ones) >> 56);
-    }
-    for (; k < size; ++k) count += (bytes[k] | 0x20) == '{';
-    return count;
-}
-
 // Whether row i of the array is null; without a bitmap none is.
 struct Validity {
     const uint8_t* bits;  // null when no row is null
@@ -62,10 +44,9 @@ struct OffsetRows {
     std::string_view row(int64_t i) const noexcept {
         return {data + offsets[i], static_cast<size_t>(offsets[i + 1] - offsets[i])};
     }
-    // The bytes the n rows span (null rows' included), and the openers among them.
-    bool measure(int64_t n, Validity, int64_t& bytes, int64_t& openers, ColumnError&) const noexcept {
+    // The bytes the n rows span, null rows' included.
+    bool measure(int64_t n, Validity, int64_t& bytes, ColumnError&) const noexcept {
         bytes = offsets[n] - offsets[0];
-        openers = count_openers(data + offsets[0], bytes);
         return true;
     }
 };
@@ -81,10 +62,9 @@ struct ViewRows {
     // Checks that each row's view lies inside its buffer, before any is read,
     // and sums what they show: views may share bytes, so the rows may span
     // more than the buffers hold. A null row's view is never read.
-    bool measure(int64_t n, Validity validity, int64_t& bytes, int64_t& openers, ColumnError& error) const noexcept {
+    bool measure(int64_t n, Validity validity, int64_t& bytes, ColumnError& error) const noexcept {
         const ArrowBinaryView* views = view->buffer_views[1].data.as_binary_view + view->offset;
         bytes = 0;
-        openers = 0;
         for (int64_t i = 0; i < n; ++i) {
             if (validity.null(i)) continue;
             if (!inside_its_buffer(views[i])) {
@@ -96,7 +76,6 @@ struct ViewRows {
                             "the strings' views add up to more bytes than fit in memory");
             }
             bytes += static_cast<int64_t>(string.size());
-            openers += count_openers(string.data(), static_cast<int64_t>(string.size()));
         }
         return true;
     }
@@ -129,16 +108,29 @@ bool value_inside(const TagSpan& span) noexcept {
     return span.l < span.valueL && span.valueL <= span.r;
 }
 
-// The buffers of one parsed chunk, written row by row. Each is reserved at
-// its bound: templates and values together never hold more bytes than the
-// rows, and there are no more tags than openers.
+// The buffers of one parsed chunk, written row by row. The rows' and the
+// bytes' buffers are reserved at their bound: a template and its values
+// never hold more bytes than their row. The tags' grow, a row ahead: a row
+// of n bytes holds at most n / 2 tags, a bound too loose to reserve for the
+// whole column at once.
 class ParsedRowsWriter {
 public:
-    bool reserve(int64_t rows, int64_t bytes, int64_t openers, bool nullable) noexcept {
+    bool reserve(int64_t rows, int64_t bytes, bool nullable) noexcept {
+        const int64_t tags = rows + 1024;  // enough for most text, which has a tag a line or fewer
         return templateOffsets_.reserve((rows + 1) * 8) && templateData_.reserve(bytes) &&
-               tagOffsets_.reserve((rows + 1) * 8) && kinds_.reserve(openers) &&
-               valueOffsets_.reserve((openers + 1) * 8) && valueData_.reserve(bytes) &&
-               (!nullable || validity_.reserve((rows + 7) / 8)) && start(rows, openers, nullable);
+               tagOffsets_.reserve((rows + 1) * 8) && kinds_.reserve(tags) && valueOffsets_.reserve((tags + 1) * 8) &&
+               valueData_.reserve(bytes) && (!nullable || validity_.reserve((rows + 7) / 8)) &&
+               start(rows, tags, nullable);
+    }
+
+    // Room for the tags of a row of n bytes; false when memory runs out.
+    bool make_room(int64_t n) noexcept {
+        const int64_t needed = tags_ + n / 2;
+        if (needed <= tagCapacity_) return true;
+        const int64_t tags = needed > 2 * tagCapacity_ ? needed : 2 * tagCapacity_;
+        if (!kinds_.grow(tags) || !valueOffsets_.grow((tags + 1) * 8)) return false;
+        tagCapacity_ = tags;
+        return true;
     }
 
     // False when the spans break the order the writes rely on.
@@ -201,8 +193,8 @@ public:
     }
 
 private:
-    bool start(int64_t rows, int64_t openers, bool nullable) noexcept {
-        tagCapacity_ = openers;
+    bool start(int64_t rows, int64_t tags, bool nullable) noexcept {
+        tagCapacity_ = tags;
         templateOffsets_.as<int64_t>()[0] = 0;
         tagOffsets_.as<int64_t>()[0] = 0;
         valueOffsets_.as<int64_t>()[0] = 0;
@@ -243,10 +235,9 @@ bool parse_rows(
     const int64_t n = view.length;
     const Validity validity{view.null_count == 0 ? nullptr : view.buffer_views[0].data.as_uint8, view.offset};
     int64_t bytes = 0;
-    int64_t openers = 0;
-    if (!rows.measure(n, validity, bytes, openers, error)) return false;
+    if (!rows.measure(n, validity, bytes, error)) return false;
     ParsedRowsWriter writer;
-    if (!writer.reserve(n, bytes, openers, validity.bits != nullptr)) {
+    if (!writer.reserve(n, bytes, validity.bits != nullptr)) {
         return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column of %" PRId64 " rows", n);
     }
     for (int64_t i = 0; i < n; ++i) {
@@ -256,7 +247,8 @@ bool parse_rows(
         }
         const std::string_view line = rows.row(i);
         TagSpans spans;
-        if (!kernel.bytes.find_tags(reinterpret_cast<const uint8_t*>(line.data()), static_cast<int64_t>(line.size()),
+        if (!writer.make_room(static_cast<int64_t>(line.size())) ||
+            !kernel.bytes.find_tags(reinterpret_cast<const uint8_t*>(line.data()), static_cast<int64_t>(line.size()),
                                     spans)) {
             return fail(error, ColumnFault::outOfMemory, "out of memory for the tags of row %" PRId64, i);
         }
