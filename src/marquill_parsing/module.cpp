@@ -26,24 +26,28 @@ using marquill::TagSpans;
 // interpreter): the kinds it hands out, the whole pair of each fixed tag,
 // and the kernel that scans.
 struct ModuleState {
-    PyObject* kinds[5];                             // b"a", b"s", b"f", b"t", b"r", in the order of kindLetters
+    PyObject* kinds[marquill::kindCount];           // one bytes object for each letter of marquill::kinds
     PyObject* fixedPairs[marquill::fixedTagCount];  // in the order of fixedTags
     const marquill::Kernel* kernel;                 // set last: the state is ready once it is
 };
 
-constexpr char kindLetters[] = {'a', 's', 'f', 't', 'r'};
-
 // The slot in ModuleState::kinds of each kind letter, by its low five bits,
-// which differ for all five.
-constexpr auto kindSlots = [] {
+// which differ for every lowercase letter (keywords.hpp checks that the kinds
+// are lowercase).
+constexpr std::array<int8_t, 32> kindSlots = [] {
     std::array<int8_t, 32> slots{};
     for (int8_t& slot : slots) slot = -1;
-    for (int8_t k = 0; k < static_cast<int8_t>(std::size(kindLetters)); ++k) {
-        if (slots[kindLetters[k] & 31] >= 0) throw "two kinds share a slot";
-        slots[kindLetters[k] & 31] = k;
-    }
+    for (int k = 0; k < marquill::kindCount; ++k) slots[marquill::kinds[k] & 31] = static_cast<int8_t>(k);
     return slots;
 }();
+static_assert(
+    [] {
+        for (int k = 0; k < marquill::kindCount; ++k) {
+            if (kindSlots[marquill::kinds[k] & 31] != k) return false;
+        }
+        return true;
+    }(),
+    "two kinds share a slot of kindSlots");
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
@@ -327,8 +331,8 @@ int module_exec(PyObject* module) {
     ModuleState& state = state_of(module);
     const marquill::Kernel* kernel = chosen_kernel();
     if (kernel == nullptr) return -1;
-    for (int k = 0; k < static_cast<int>(std::size(kindLetters)); ++k) {
-        state.kinds[k] = PyBytes_FromStringAndSize(&kindLetters[k], 1);
+    for (int k = 0; k < marquill::kindCount; ++k) {
+        state.kinds[k] = PyBytes_FromStringAndSize(&marquill::kinds[k], 1);
         if (state.kinds[k] == nullptr) return -1;
     }
     for (int k = 0; k < marquill::fixedTagCount; ++k) {
