@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 
 #include "parser/inlining.hpp"
 #include "parser/kernel.hpp"
@@ -290,29 +289,8 @@ PyObject* parse_str(PyObject* module, PyObject* args) {
     }
 }
 
-// The names of the runnable kernels, as "avx2, sse2, portable".
-std::string runnable_names() {
-    std::string names;
-    for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
-        names += names.empty() ? "" : ", ";
-        names += kernel->name;
-    }
-    return names;
-}
-
-// The kernel MARQUILL_KERNEL names, or the fastest the processor runs; NULL
-// with ImportError set when the name is no kernel this processor runs.
-const marquill::Kernel* chosen_kernel() {
-    const char* wanted = std::getenv("MARQUILL_KERNEL");
-    if (wanted == nullptr || *wanted == '\0') return &marquill::best_kernel();
-    if (const marquill::Kernel* kernel = marquill::runnable_kernel(wanted)) return kernel;
-    PyErr_Format(PyExc_ImportError, "MARQUILL_KERNEL=%s names no kernel this processor runs; it runs: %s", wanted,
-                 runnable_names().c_str());
-    return nullptr;
-}
-
 // A tuple of the runnable kernels' names, fastest first.
-PyObject* runnable_names_tuple() {
+PyObject* runnable_names_tuple() noexcept {
     const marquill::KernelList kernels = marquill::runnable_kernels();
     PyObject* names = PyTuple_New(kernels.count);
     if (names == nullptr) return nullptr;
@@ -327,7 +305,36 @@ PyObject* runnable_names_tuple() {
     return names;
 }
 
-int module_exec(PyObject* module) {
+// The names of the runnable kernels as one str, "avx2, sse2, portable".
+PyObject* runnable_names_text() noexcept {
+    PyObject* names = runnable_names_tuple();
+    if (names == nullptr) return nullptr;
+    PyObject* separator = PyUnicode_FromString(", ");
+    PyObject* text = separator == nullptr ? nullptr : PyUnicode_Join(separator, names);
+    Py_XDECREF(separator);
+    Py_DECREF(names);
+    return text;
+}
+
+// The kernel MARQUILL_KERNEL names, or the fastest the processor runs; NULL
+// with ImportError set when the name is no kernel this processor runs (or
+// another exception, should the message find no memory).
+const marquill::Kernel* chosen_kernel() noexcept {
+    const char* wanted = std::getenv("MARQUILL_KERNEL");
+    if (wanted == nullptr || *wanted == '\0') return &marquill::best_kernel();
+    if (const marquill::Kernel* kernel = marquill::runnable_kernel(wanted)) return kernel;
+    PyObject* names = runnable_names_text();
+    if (names == nullptr) return nullptr;
+    PyErr_Format(PyExc_ImportError, "MARQUILL_KERNEL=%s names no kernel this processor runs; it runs: %U", wanted,
+                 names);
+    Py_DECREF(names);
+    return nullptr;
+}
+
+// Fills the module's state at import. Every failure returns -1 with an
+// exception set; nothing here throws, as nothing may unwind through the
+// interpreter's C frames.
+int module_exec(PyObject* module) noexcept {
     ModuleState& state = state_of(module);
     const marquill::Kernel* kernel = chosen_kernel();
     if (kernel == nullptr) return -1;
