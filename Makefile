@@ -128,7 +128,7 @@ fuzz: deps-fuzz
 	mkdir -p build/fuzz/corpus
 	@echo "== fuzzing for $(FUZZ_SECONDS) s, progress in build/fuzz/fuzz.log"
 	@build/fuzz/fuzz_parser -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
-	  -dict=tests/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds \
+	  -dict=build/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds \
 	  >build/fuzz/fuzz.log 2>&1 || \
 	  { tail -n 200 build/fuzz/fuzz.log; echo "fuzz: failed; the whole log is build/fuzz/fuzz.log" >&2; exit 1; }
 	@grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE)|stat::|Done )' build/fuzz/fuzz.log

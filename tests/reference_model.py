@@ -18,15 +18,16 @@ rules that applies is used:
    between the outer braces is the value, taken verbatim (braces and
    brackets included), with kind 'r'.  The scan resumes after the block.
 
-2. Fixed tag, at '['.  The bytes after the '[' are exactly one of center],
-   left], right] (kind 'a') or nowrap], passport], autowrap], noautowrap]
-   (kind 't').  The value is the word without the ']'.  Matching is exact and
+2. Fixed tag, at '['.  The bytes after the '[' are exactly one of the
+   matches of FIXED_TAGS, such as center] (kind 'a') or nowrap] (kind 't').
+   The value is the word without the ']'.  Matching is exact and
    case-sensitive.
 
-3. Argument tag opener, at '['.  The bytes after the '[' are exactly
-   "pixel " (kind 'a'), "style " (kind 's') or "font " (kind 'f'), with one
-   space.  The opener appends nothing yet: it becomes the open argument tag,
-   and the scan goes on with the first byte after the space.
+3. Argument tag opener, at '['.  The bytes after the '[' are exactly one of
+   the matches of ARGUMENT_TAGS, such as "pixel " (kind 'a') or "font "
+   (kind 'f'), with one space.  The opener appends nothing yet: it becomes
+   the open argument tag, and the scan goes on with the first byte after the
+   space.
 
 4. Argument tag close, at ']' while an argument tag is open.  The tag spans
    from its opener's '[' to this ']'; its value is every byte between the
@@ -42,7 +43,10 @@ at the end of the line.  Elements therefore never overlap, and the template
 is the line with each element's byte span replaced by "{}".
 """
 
-# The bytes that must follow the '[' of each tag, with the tag's kind.
+# The bytes that must follow the '[' of each tag, with the tag's kind: the
+# keyword table of src/parser/keywords.hpp, from which the tests take every
+# keyword (tests/python/test_keywords.py, the fragments of
+# tests/python/test_differential.py).
 FIXED_TAGS = (
     (b"center]", b"a"),
     (b"left]", b"a"),

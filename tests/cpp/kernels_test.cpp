@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "parser/kernel.hpp"
+#include "parser/keywords.hpp"
 
 namespace {
 
@@ -57,13 +58,20 @@ std::vector<Unit> alphabet() {
     return units;
 }
 
-// Pieces of markup, whole and cut short, so that tags start and end at every
-// offset of a window.
-const std::vector<std::string> pieces = {
-    "[center]",     "[left]", "[right]",    "[pixel ", "[style ", "[font ", "[nowrap]", "[passport]", "[autowrap]",
-    "[noautowrap]", "[cent",  "[noautowra", "[pixel",  "]",       "{",      "}",        "{a}",        "[",
-    "{{",           "}}",     "x",          "  ",
-};
+// Pieces of markup: every keyword's tag or opener, whole and cut short, and
+// the markup characters, so that tags start and end at every offset of a
+// window.
+const std::vector<std::string> pieces = [] {
+    std::vector<std::string> all = {"]", "{", "}", "{a}", "[", "{{", "}}", "x", "  "};
+    for (const marquill::Keyword& keyword : marquill::keywords) {
+        std::string tag = "[";
+        tag.append(keyword.word).push_back(keyword.opener ? ' ' : ']');
+        all.push_back(tag);                            // whole
+        all.push_back(tag.substr(0, tag.size() - 1));  // without its ']' or space
+        all.push_back(tag.substr(0, tag.size() - 2));  // and its last letter
+    }
+    return all;
+}();
 
 template <class Unit>
 std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> spans_of(const Kernel& kernel,

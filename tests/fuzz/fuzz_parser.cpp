@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "parser/kernel.hpp"
+#include "parser/keywords.hpp"
 #include "parser/parsed_text.hpp"
 #include "parser/tag_spans.hpp"
 
@@ -24,20 +25,25 @@ void require(bool holds, const char* what) {
     }
 }
 
-bool is_fixed_keyword(std::string_view word) {
-    for (std::string_view keyword : {"center", "left", "right", "nowrap", "passport", "autowrap", "noautowrap"}) {
-        if (word == keyword) return true;
+// Whether a fixed tag of this kind and value is in the keyword table.
+bool is_fixed_tag(char kind, std::string_view value) {
+    for (const marquill::Keyword& tag : marquill::fixedTags) {
+        if (tag.kind == kind && tag.word == value) return true;
     }
     return false;
 }
 
-std::string_view opener_of(char kind) {
-    switch (kind) {
-        case 'a': return "[pixel ";
-        case 's': return "[style ";
-        case 'f': return "[font ";
-        default: return {};
+// The length of the opener of this kind that `span` starts with ("[font "),
+// or 0 for none.
+size_t opener_length(char kind, std::string_view span) {
+    for (const marquill::Keyword& keyword : marquill::keywords) {
+        const size_t length = keyword.word.size() + 2;
+        if (keyword.opener && keyword.kind == kind && span.size() > length && span[0] == '[' &&
+            span.substr(1, keyword.word.size()) == keyword.word && span[length - 1] == ' ') {
+            return length;
+        }
     }
+    return 0;
 }
 
 // The value is the bytes the tag came from, less its delimiters.
@@ -45,20 +51,19 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
     const std::string_view value(tag.value, static_cast<size_t>(tag.size));
     require(tag.value[tag.size] == '\0', "value is terminated");
     const std::string_view span = input.substr(static_cast<size_t>(tag.l), static_cast<size_t>(tag.r - tag.l + 1));
-    if (tag.name == 'r') {
+    if (tag.name == marquill::rawBlockKind) {
         require(tag.dynamic && span.front() == '{' && span.back() == '}', "raw block has braces");
         require(value == span.substr(1, span.size() - 2), "raw value is the block's content");
         return;
     }
     require(span.front() == '[' && span.back() == ']', "bracket tag has brackets");
     if (!tag.dynamic) {
-        require(tag.name == 'a' || tag.name == 't', "fixed tag kind");
-        require(is_fixed_keyword(value) && span.substr(1, span.size() - 2) == value, "fixed tag is its keyword");
+        require(is_fixed_tag(tag.name, value) && span.substr(1, span.size() - 2) == value, "fixed tag is its keyword");
         return;
     }
-    const std::string_view opener = opener_of(tag.name);
-    require(!opener.empty() && span.substr(0, opener.size()) == opener, "argument tag starts with its opener");
-    require(value == span.substr(opener.size(), span.size() - opener.size() - 1), "argument value");
+    const size_t opener = opener_length(tag.name, span);
+    require(opener > 0, "argument tag starts with an opener of its kind");
+    require(value == span.substr(opener, span.size() - opener - 1), "argument value");
 }
 
 // The spans of `line` on every kernel, which must all be those of the

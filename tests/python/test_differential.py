@@ -11,24 +11,17 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from marquill_parsing import parse_str
+from reference_model import ARGUMENT_TAGS, FIXED_TAGS
 from reference_model import parse as model_parse
 
 settings.register_profile("default", max_examples=3000, deadline=None)
 settings.register_profile("long", max_examples=300_000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
-KEYWORDS = [
-    "center]",
-    "left]",
-    "right]",
-    "pixel ",
-    "style ",
-    "font ",
-    "nowrap]",
-    "passport]",
-    "autowrap]",
-    "noautowrap]",
-]
+# What follows a '[' in every tag and opener the model knows: "center]", "pixel ", ...
+KEYWORDS = [match.decode() for match, _ in FIXED_TAGS + ARGUMENT_TAGS]
+FIXED_TAG_WORDS = [match.decode()[:-1] for match, _ in FIXED_TAGS]
+OPENERS = [match.decode() for match, _ in ARGUMENT_TAGS]
 FRAGMENTS = (
     ["[" + k for k in KEYWORDS]  # whole tags and openers
     + KEYWORDS  # keywords without their '['
@@ -58,10 +51,10 @@ TEXT = {width: st.text(alphabet=WIDTHS["ascii"] + chars, max_size=6) for width, 
 def tags_holding(value):
     """Markup whose values are drawn from `value`, mostly closed."""
     return st.one_of(
-        st.sampled_from(["[center]", "[nowrap]", "[noautowrap]"]),
-        st.builds("[{}{}]".format, st.sampled_from(["pixel ", "style ", "font "]), value),
+        st.sampled_from([f"[{word}]" for word in FIXED_TAG_WORDS]),
+        st.builds("[{}{}]".format, st.sampled_from(OPENERS), value),
         st.builds("{{{}}}".format, value),
-        st.builds("[{}{}".format, st.sampled_from(["pixel ", "font "]), value),
+        st.builds("[{}{}".format, st.sampled_from(OPENERS), value),
     )
 
 
