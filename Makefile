@@ -15,7 +15,6 @@ SHELL := /bin/bash
 .DEFAULT_GOAL := demo
 
 PYTHONS ?= 3.14 3.11 3.14t
-SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
 .PHONY: demo test lint format test-cpp test-python test-wheel sanitize fuzz clean
 
@@ -47,13 +46,19 @@ lint:
 format:
 	scripts/lint.sh --format
 
+# The CMake builds are the presets of CMakePresets.json, each configure,
+# build and test preset of one name (build/NAME holds it): the same an IDE
+# or `cmake --preset NAME` uses. Configuring is quiet; its errors still show.
+define preset-tests
+	cmake --preset $(1) >/dev/null
+	cmake --build --preset $(1) -j2
+	ctest --preset $(1)
+endef
+
 # The parser's unit tests run under AddressSanitizer (with its leak checker)
 # and UndefinedBehaviorSanitizer.
 test-cpp: deps-cpp-tests
-	cmake -S . -B build/cpp-tests -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF \
-	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
-	cmake --build build/cpp-tests -j2
-	ctest --test-dir build/cpp-tests --output-on-failure -j2
+	$(call preset-tests,cpp-tests)
 
 # The same tests on the portable kernel alone (MARQUILL_SIMD=OFF), the
 # path of a target without vector instructions, under the same sanitizers;
@@ -62,10 +67,7 @@ test-cpp: deps-cpp-tests
 # natively), see scripts/test-cross.sh and scripts/test-musl.sh.
 .PHONY: test-portable test-aarch64 test-windows test-musl
 test-portable: deps-cpp-tests
-	cmake -S . -B build/cpp-portable -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF \
-	  -DBUILD_TESTING=ON -DMARQUILL_WERROR=ON -DMARQUILL_SIMD=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" >/dev/null
-	cmake --build build/cpp-portable -j2
-	ctest --test-dir build/cpp-portable --output-on-failure -j2
+	$(call preset-tests,cpp-portable)
 
 # The C++ tests built as the module is, on emulated x86-64 processors without
 # AVX-512 and without AVX: each must choose the fastest kernel it runs and
@@ -121,10 +123,8 @@ sanitize: deps-build
 # statistics, or its last 200 lines if the fuzzer fails.
 FUZZ_SECONDS ?= 60
 fuzz: deps-fuzz
-	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-	  -DMARQUILL_BUILD_MODULE=OFF -DMARQUILL_BUILD_FUZZER=ON -DMARQUILL_WERROR=ON \
-	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS) -fsanitize=fuzzer-no-link" >/dev/null
-	cmake --build build/fuzz -j2
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j2
 	mkdir -p build/fuzz/corpus
 	@echo "== fuzzing for $(FUZZ_SECONDS) s, progress in build/fuzz/fuzz.log"
 	@build/fuzz/fuzz_parser -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \

@@ -9,13 +9,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/libcxx
 site=$build/site
 flags="-stdlib=libc++"
+cd "$root"
 
 echo "== parser core and C++ unit tests with clang++ and libc++"
-cmake -S "$root" -B "$build/cpp" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARQUILL_BUILD_MODULE=OFF -DBUILD_TESTING=ON \
-    -DMARQUILL_GTEST_FROM_SOURCE=ON -DMARQUILL_WERROR=ON >/dev/null
-cmake --build "$build/cpp" -j2
-ctest --test-dir "$build/cpp" --output-on-failure
+# the preset libcxx of CMakePresets.json, in build/libcxx/cpp
+cmake --preset libcxx >/dev/null
+cmake --build --preset libcxx -j2
+ctest --preset libcxx
 
 echo "== the module with clang++ and libc++, and the Python tests on 3.14"
 venv=$("$root/scripts/bootstrap.sh" 3.14)

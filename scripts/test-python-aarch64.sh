@@ -57,12 +57,13 @@ mkdir -p "$cache"
 ) 9>"$cache/.lock-debian-arm64-python3.11"
 
 echo "== the module for aarch64 Linux, tested under qemu-user on Debian's CPython 3.11"
-build=$root/build/aarch64-python
+build=$root/build/python-aarch64
 mkdir -p "$build"
-# Debian's pyconfig.h includes the multiarch one under <aarch64-linux-gnu/...>
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMARQUILL_WERROR=ON -DPython_EXECUTABLE="$target/python3.11" \
-    -DPython_INCLUDE_DIR="$sysroot/usr/include/python3.11" -DCMAKE_CXX_FLAGS="-idirafter $sysroot/usr/include" \
-    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j2
+cd "$root"
+# The preset python-aarch64 of CMakePresets.json finds the interpreter and its
+# headers (Debian's pyconfig.h includes the multiarch one under
+# <aarch64-linux-gnu/...>) in this folder.
+export MARQUILL_AARCH64_PYTHON_ROOT=$target
+cmake --preset python-aarch64 >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+cmake --build --preset python-aarch64 -j2
 PYTHONPATH=$build:$target/site "$target/python3.11" -m pytest -q -p no:cacheprovider "$root/tests/python" "$@"

@@ -9,11 +9,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/x86-cpus
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMARQUILL_BUILD_MODULE=OFF -DBUILD_TESTING=ON \
-    -DMARQUILL_WERROR=ON >/dev/null
-cmake --build "$build" -j2
-cmake -S "$root" -B "$build-debug" -DCMAKE_BUILD_TYPE=Debug -DMARQUILL_BUILD_MODULE=OFF >/dev/null
-cmake --build "$build-debug" -j2 --target marquill_kernels
+cd "$root"
+for preset in x86-cpus x86-cpus-debug; do  # CMakePresets.json, into build/PRESET
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j2
+done
 for dir in "$build" "$build-debug"; do
     shared=$(nm -C --defined-only "$dir"/CMakeFiles/marquill_kernels.dir/src/parser/kernels/avx{2,512}.cpp.o |
         grep -E ' [TtWw] ' | grep -v '(anonymous namespace)' || true)
