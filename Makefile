@@ -134,7 +134,7 @@ fuzz: deps-fuzz
 	@grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE)|stat::|Done )' build/fuzz/fuzz.log
 
 clean:
-	rm -rf build _skbuild dist
+	rm -rf build dist
 
 # The benchmarks, on CPython 3.14: the parser core against memcpy (Google
 # Benchmark), then parse_str against a regex, the reference model and the
