@@ -40,7 +40,7 @@ test:
 # must leave every file as it is; ruff check, mypy --strict and zizmor
 # (over the workflows) must find nothing. First in `make test`: it takes
 # seconds. `make format` applies both formatters and ruff's safe fixes.
-lint:
+lint: deps-python
 	scripts/lint.sh
 
 format:
@@ -92,10 +92,11 @@ test-musl: deps-musl
 test-libcxx: deps-libcxx deps-build
 	scripts/test-libcxx.sh
 
-# The interpreters are built when missing (scripts/bootstrap.sh), after
-# the Debian packages their build needs.
-test-python: deps-build
-	@for py in $(PYTHONS); do scripts/test-python.sh $$py || exit 1; done
+# The Python suite on each of PYTHONS, a session of noxfile.py each
+# (scripts/test-python.sh); the interpreters are built when missing
+# (scripts/bootstrap.sh), after the Debian packages their build needs.
+test-python: deps-build deps-python
+	scripts/test-python.sh $(PYTHONS)
 
 # The module cross-built for aarch64 Linux, the Python suite run against it
 # under qemu on Debian's arm64 CPython 3.11 (scripts/test-python-aarch64.sh).

@@ -7,6 +7,9 @@
 #   scripts/bootstrap.sh 3.11    pyenv's CPython 3.11
 #   scripts/bootstrap.sh demo    the interpreter make demo runs on, in an
 #                                environment without the development tools
+#   scripts/bootstrap.sh --interpreter 3.14t
+#                                the interpreter itself, built if missing,
+#                                and no environment (scripts/test-python.sh)
 #
 # A python3.14 (python3.14t) on PATH is used as it is. Otherwise CPython is
 # built once per machine from the release tarball into a per-user cache,
@@ -23,6 +26,11 @@ set -euo pipefail
 shopt -s inherit_errexit
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+interpreter_only=false
+if [ "${1:-}" = --interpreter ]; then
+    interpreter_only=true
+    shift
+fi
 flavour=${1:-3.14}
 cpython_version=3.14.4
 cpython_sha256=d923c51303e38e249136fc1bdf3568d56ecb03214efdef48516176d3d7faaef8
@@ -138,6 +146,10 @@ interpreter() {
 }
 
 python=$(interpreter) || exit 1
+if $interpreter_only; then
+    echo "$python"
+    exit 0
+fi
 venv=$root/.venv/$flavour
 stamp=$venv/.requirements
 requirements=$root/requirements-dev.txt

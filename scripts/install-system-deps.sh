@@ -15,8 +15,12 @@ packages_of() {  # $1: group; prints its packages
         build) echo g++ cmake make ;;
         # CPython 3.14 and 3.14t from the source tarball (scripts/bootstrap.sh),
         # with the modules the tools and the tests use (ssl, zlib, ctypes, ...)
-        cpython) echo build-essential pkg-config libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev \
+        cpython) echo build-essential pkg-config xz-utils libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev \
             libsqlite3-dev libreadline-dev uuid-dev ;;
+        # Debian's python3 (3.11 on Debian 12) with its headers and venv: the
+        # python3 of make lint's environment, and the 3.11 of make test-python
+        # where pyenv has none
+        python) echo python3-dev python3-venv ;;
         # make test-cpp and test-portable: GoogleTest, under g++'s ASan and UBSan
         cpp-tests) echo g++ cmake make libgtest-dev ;;
         # make fuzz: libFuzzer and clang's sanitizer runtimes
@@ -35,7 +39,7 @@ packages_of() {  # $1: group; prints its packages
         # make bench: Google Benchmark, and valgrind for the instruction counts
         bench) echo g++ cmake make libbenchmark-dev valgrind ;;
         # everything make test runs
-        test) for group in build cpython cpp-tests x86-cpus fuzz aarch64 windows musl libcxx; do packages_of "$group"; done ;;
+        test) for group in build cpython python cpp-tests x86-cpus fuzz aarch64 windows musl libcxx; do packages_of "$group"; done ;;
         *) echo "install-system-deps.sh: unknown group '$1'" >&2; return 1 ;;
     esac
 }
