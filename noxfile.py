@@ -33,5 +33,7 @@ PYTHONS = ["3.10", "3.11", "3.12", "3.13", "3.14", "3.14t", "3.15", "3.15t"]
 def tests(session: nox.Session) -> None:
     werror = f"--config-settings=cmake.define.MARQUILL_WERROR={os.environ.get('MARQUILL_WERROR', 'OFF')}"
     session.install(".", *nox.project.dependency_groups(PYPROJECT, "test"), werror)
+    for reader in nox.project.dependency_groups(PYPROJECT, "columns"):
+        session.run_install("python", "-m", "pip", "install", "--only-binary", ":all:", reader, success_codes=[0, 1])
     session.run("python", "-c", "import sys; print('== Python tests on', sys.version.split()[0] + sys.abiflags)")
     session.run("python", "-m", "pytest", "tests/python", *session.posargs)

@@ -2,11 +2,42 @@
 
 ``parse_str(line)`` returns the line with every tag replaced by ``{}`` and
 the tags in order as ``(kind, value)`` pairs, for a caller to render and put
-back by position. Pure, stateless and safe to call from any number of
-threads at once.
+back by position. ``parse_column(strings)`` does the same for every line of
+an Arrow column at once, outside the interpreter. Pure, stateless and safe
+to call from any number of threads at once.
 """
 
+from typing import Any, Protocol, final
+
 __version__: str
+
+class ArrowStreamExportable(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+class ArrowArrayExportable(Protocol):
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
+
+@final
+class ParsedColumn:
+    """The rows ``parse_column`` parsed, held in Arrow memory outside the
+    interpreter, of type::
+
+        struct<template: large_string,
+               tags: large_list<struct<kind: fixed_size_binary(1), value: large_string>>>
+
+    Export them with ``pyarrow.chunked_array(parsed)``, ``polars.Series(parsed)``
+    or any reader of Arrow PyCapsules, any number of times. ``requested_schema``
+    is not followed: the rows have the one type above.
+    """
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any:
+        """The rows as a capsule of an Arrow stream, in the input's chunks."""
+
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[Any, Any]:
+        """The rows as capsules of an Arrow schema and array; only a
+        ParsedColumn of one chunk has this method."""
+
+    def __len__(self) -> int: ...
 
 def parse_str(text: str, /) -> tuple[str, list[tuple[bytes, str]]]:
     """Split one line of markup into ``(template, tags)``.
@@ -31,4 +62,25 @@ def parse_str(text: str, /) -> tuple[str, list[tuple[bytes, str]]]:
 
     Raises ``TypeError`` if ``text`` is not a ``str``, and
     ``UnicodeEncodeError`` if it holds a lone surrogate.
+    """
+
+def parse_column(strings: ArrowStreamExportable | ArrowArrayExportable, /) -> ParsedColumn:
+    """Split every line of an Arrow column of strings, as ``parse_str`` does.
+
+    ``strings`` is any object that exports an Arrow array or stream of
+    ``string``, ``large_string`` or ``string_view`` (``__arrow_c_stream__``
+    or ``__arrow_c_array__``): a pyarrow ``Array`` or ``ChunkedArray``, a
+    Polars or pandas ``Series``. Row i of the result is ``parse_str`` of line
+    i as ``{"template": ..., "tags": [{"kind": b"a", "value": ...}, ...]}``;
+    a null line gives a null row. The lines are parsed as the UTF-8 bytes the
+    column holds, without the GIL, and bytes that are not UTF-8 are copied as
+    they are.
+
+    >>> import pyarrow as pa
+    >>> pa.chunked_array(parse_column(pa.array(["[left]Hi {name}", None]))).to_pylist()
+    [{'template': '{}Hi {}', 'tags': [{'kind': b'a', 'value': 'left'}, {'kind': b'r', 'value': 'name'}]}, None]
+
+    Raises ``TypeError`` if ``strings`` exports no Arrow column of strings,
+    ``ValueError`` if the column's structure is malformed (offsets out of
+    order, views outside their buffers), and ``MemoryError``.
     """

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "marquill_parsing/column_binding.hpp"
+#include "marquill_parsing/doc_strings.hpp"
 #include "parser/inlining.hpp"
 #include "parser/kernel.hpp"
 #include "parser/keywords.hpp"
@@ -27,6 +29,7 @@ using marquill::TagSpans;
 struct ModuleState {
     PyObject* kinds[marquill::kindCount];           // one bytes object for each letter of marquill::kinds
     PyObject* fixedPairs[marquill::fixedTagCount];  // in the order of fixedTags
+    PyObject* parsedColumnType;                     // what parse_column returns
     const marquill::Kernel* kernel;                 // set last: the state is ready once it is
 };
 
@@ -360,6 +363,11 @@ int module_exec(PyObject* module) noexcept {
         Py_XDECREF(names);
         return -1;
     }
+    state.parsedColumnType = marquill_binding::new_parsed_column_type(module);
+    if (state.parsedColumnType == nullptr ||
+        PyModule_AddObjectRef(module, "ParsedColumn", state.parsedColumnType) < 0) {
+        return -1;
+    }
     state.kernel = kernel;
     return 0;
 }
@@ -368,6 +376,7 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) {
     ModuleState& state = state_of(module);
     for (PyObject* kind : state.kinds) Py_VISIT(kind);
     for (PyObject* pair : state.fixedPairs) Py_VISIT(pair);
+    Py_VISIT(state.parsedColumnType);
     return 0;
 }
 
@@ -376,15 +385,24 @@ int module_clear(PyObject* module) {
     state.kernel = nullptr;
     for (PyObject*& kind : state.kinds) Py_CLEAR(kind);
     for (PyObject*& pair : state.fixedPairs) Py_CLEAR(pair);
+    Py_CLEAR(state.parsedColumnType);
     return 0;
 }
 
 void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
 
-// The text before "--" is the signature that inspect reports; CPython strips
-// it from __doc__.
+// parse_column(strings): every row of an Arrow column of strings, parsed
+// outside the interpreter, without the GIL.
+PyObject* parse_column(PyObject* module, PyObject* strings) {
+    const ModuleState* state = ready_state_of(module);
+    if (state == nullptr) return nullptr;
+    return marquill_binding::parse_column(*state->kernel, reinterpret_cast<PyTypeObject*>(state->parsedColumnType),
+                                          strings);
+}
+
 PyMethodDef moduleMethods[] = {
-    {"parse_str", parse_str, METH_O, "parse_str($module, text, /)\n--\n\nparse marquill string"},
+    {"parse_str", parse_str, METH_O, marquill_binding::parseStrDoc},
+    {"parse_column", parse_column, METH_O, marquill_binding::parseColumnDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -402,7 +420,7 @@ PyModuleDef_Slot moduleSlots[] = {
 };
 
 PyModuleDef moduleDefinition = {
-    PyModuleDef_HEAD_INIT, "marquill_parsing", "I hope it's faster than regular expression",
+    PyModuleDef_HEAD_INIT, "marquill_parsing", marquill_binding::moduleDoc,
     sizeof(ModuleState),   moduleMethods,      moduleSlots,
     module_traverse,       module_clear,       module_free,
 };

@@ -1,5 +1,6 @@
 """The module as callers and their tools see it."""
 
+import ast
 import importlib.metadata
 import importlib.util
 import inspect
@@ -15,11 +16,36 @@ import marquill_parsing
 from marquill_parsing import parse_str
 
 
-def test_signature_is_introspectable():
-    signature = inspect.signature(parse_str)
-    assert str(signature) == "(text, /)"
-    assert parse_str.__doc__ == "parse marquill string"
+def test_signatures_are_introspectable():
+    assert str(inspect.signature(parse_str)) == "(text, /)"
+    assert str(inspect.signature(marquill_parsing.parse_column)) == "(strings, /)"
     assert parse_str.__text_signature__ == "($module, text, /)"
+
+
+STUB = Path(__file__).parents[2] / "src" / "marquill_parsing" / "marquill_parsing.pyi"
+
+
+def stub_docs():
+    """The doc string of each name the stub defines, and of its methods."""
+    tree = ast.parse(STUB.read_text(encoding="utf-8"))
+    docs = {"": ast.get_docstring(tree)}
+    for node in tree.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            docs[node.name] = ast.get_docstring(node)
+        if isinstance(node, ast.ClassDef):
+            docs.update({f"{node.name}.{f.name}": ast.get_docstring(f) for f in node.body if hasattr(f, "name")})
+    return docs
+
+
+def test_doc_strings_are_the_stubs():
+    docs = stub_docs()
+    column = marquill_parsing.ParsedColumn
+    assert marquill_parsing.__doc__ == "I hope it's faster than regular expression\n\n" + docs[""]
+    assert parse_str.__doc__ == "parse marquill string\n\n" + docs["parse_str"]
+    assert marquill_parsing.parse_column.__doc__ == docs["parse_column"]
+    assert column.__doc__ == docs["ParsedColumn"]
+    assert column.__arrow_c_stream__.__doc__ == docs["ParsedColumn.__arrow_c_stream__"]
+    assert column.__arrow_c_array__.__doc__ == docs["ParsedColumn.__arrow_c_array__"]
 
 
 def test_text_is_positional_only():
@@ -27,8 +53,12 @@ def test_text_is_positional_only():
         parse_str(text="[center]")
 
 
-def test_only_parse_str_is_public():
-    assert [name for name in dir(marquill_parsing) if not name.startswith("_")] == ["parse_str"]
+def test_public_names_are_the_stubs():
+    public = sorted(name for name in dir(marquill_parsing) if not name.startswith("_"))
+    assert public == ["ParsedColumn", "parse_column", "parse_str"]
+    stub = ast.parse(STUB.read_text(encoding="utf-8"))
+    defined = {node.name for node in stub.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
+    assert set(public) <= defined
 
 
 def test_version_is_the_distributions():
@@ -51,6 +81,8 @@ def test_a_module_not_yet_executed_refuses_calls():
     for line in ["plain", "[center]x"]:
         with pytest.raises(SystemError, match="not initialised"):
             module.parse_str(line)
+    with pytest.raises(SystemError, match="not initialised"):
+        module.parse_column(["x"])
 
 
 def test_a_fixed_tags_pair_keeps_its_references_across_calls():

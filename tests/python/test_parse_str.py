@@ -106,6 +106,6 @@ def test_exactly_one_argument(arguments):
         parse_str(*arguments)
 
 
-def test_module_and_method_docs():
-    assert marquill_parsing.__doc__ == "I hope it's faster than regular expression"
-    assert parse_str.__doc__ == "parse marquill string"
+def test_module_and_method_docs_open_with_their_own_lines():
+    assert marquill_parsing.__doc__.splitlines()[0] == "I hope it's faster than regular expression"
+    assert parse_str.__doc__.splitlines()[0] == "parse marquill string"

@@ -1,0 +1,366 @@
+#include "marquill_parsing/column_binding.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "marquill_parsing/doc_strings.hpp"
+#include "nanoarrow/nanoarrow.hpp"
+#include "parser/parsed_column.hpp"
+#include "parser/string_column.hpp"
+
+namespace marquill_binding {
+
+namespace {
+
+using marquill::ColumnError;
+using marquill::ColumnFault;
+using marquill::ParsedColumn;
+
+constexpr const char* accepted =
+    "parse_column() takes an Arrow column of strings (string, large_string or string_view) from an object "
+    "with __arrow_c_stream__ or __arrow_c_array__, such as a pyarrow Array or ChunkedArray or a Polars or "
+    "pandas Series";
+
+// A producer's release callback may run Python code, which must not find
+// an exception set: one set stays aside while the object lives.
+class ExceptionAside {
+public:
+    ExceptionAside() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        raised_ = PyErr_GetRaisedException();
+#else
+        PyErr_Fetch(&type_, &raised_, &traceback_);
+#endif
+    }
+    ~ExceptionAside() {
+#if PY_VERSION_HEX >= 0x030C0000
+        if (raised_ != nullptr) PyErr_SetRaisedException(raised_);
+#else
+        if (type_ != nullptr) PyErr_Restore(type_, raised_, traceback_);
+#endif
+    }
+    ExceptionAside(const ExceptionAside&) = delete;
+    ExceptionAside& operator=(const ExceptionAside&) = delete;
+
+private:
+    PyObject* raised_ = nullptr;
+#if PY_VERSION_HEX < 0x030C0000
+    PyObject* type_ = nullptr;
+    PyObject* traceback_ = nullptr;
+#endif
+};
+
+// The column handed in: its schema and its chunks, each released once.
+class InputColumn {
+public:
+    InputColumn() = default;
+    InputColumn(const InputColumn&) = delete;
+    InputColumn& operator=(const InputColumn&) = delete;
+    ~InputColumn() {
+        const ExceptionAside aside;
+        for (ArrowArray& chunk : chunks) {
+            if (chunk.release != nullptr) chunk.release(&chunk);
+        }
+        schema.reset();
+    }
+
+    nanoarrow::UniqueSchema schema;
+    std::vector<ArrowArray> chunks;
+};
+
+// Moves the structure out of a capsule of that name: the capsule's owner
+// then releases nothing.
+template <class Structure>
+Structure* structure_in(PyObject* capsule, const char* name, const char* method) {
+    if (!PyCapsule_IsValid(capsule, name)) {
+        PyErr_Format(PyExc_TypeError, "%s() returned %R, not a capsule named '%s'", method, capsule, name);
+        return nullptr;
+    }
+    auto* structure = static_cast<Structure*>(PyCapsule_GetPointer(capsule, name));
+    if (structure->release == nullptr) {
+        PyErr_Format(PyExc_ValueError, "%s() returned a capsule whose '%s' was already released", method, name);
+        return nullptr;
+    }
+    return structure;
+}
+
+// obj.method(), or NULL with no error when obj has no such attribute.
+PyObject* call_if_present(PyObject* obj, const char* method, bool& present) {
+    PyObject* bound = PyObject_GetAttrString(obj, method);
+    present = bound != nullptr;
+    if (bound == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+        return nullptr;
+    }
+    PyObject* result = PyObject_CallNoArgs(bound);
+    Py_DECREF(bound);
+    return result;
+}
+
+// A producer's stream, released once.
+class ProducerStream {
+public:
+    explicit ProducerStream(ArrowArrayStream* source) noexcept { ArrowArrayStreamMove(source, &stream_); }
+    ~ProducerStream() {
+        const ExceptionAside aside;
+        stream_.release(&stream_);
+    }
+    ProducerStream(const ProducerStream&) = delete;
+    ProducerStream& operator=(const ProducerStream&) = delete;
+    ArrowArrayStream& operator*() noexcept { return stream_; }
+
+private:
+    ArrowArrayStream stream_;
+};
+
+bool stream_failed(ArrowArrayStream& stream, int code) {
+    if (code == ENOMEM) {
+        PyErr_NoMemory();
+        return false;
+    }
+    const char* message = stream.get_last_error(&stream);
+    PyErr_Format(PyExc_RuntimeError, "the Arrow stream of strings failed (errno %d): %s", code,
+                 message != nullptr ? message : "no message");
+    return false;
+}
+
+bool take_stream(PyObject* capsule, InputColumn& input) {
+    auto* source = structure_in<ArrowArrayStream>(capsule, "arrow_array_stream", "__arrow_c_stream__");
+    if (source == nullptr) return false;
+    ProducerStream owned(source);
+    ArrowArrayStream& stream = *owned;
+    if (const int code = stream.get_schema(&stream, input.schema.get()); code != 0) return stream_failed(stream, code);
+    for (;;) {
+        ArrowArray chunk;
+        if (const int code = stream.get_next(&stream, &chunk); code != 0) return stream_failed(stream, code);
+        if (chunk.release == nullptr) return true;
+        try {
+            input.chunks.push_back(chunk);
+        } catch (const std::bad_alloc&) {
+            chunk.release(&chunk);
+            PyErr_NoMemory();
+            return false;
+        }
+    }
+}
+
+bool take_array(PyObject* pair, InputColumn& input) {
+    PyObject* schema_capsule = nullptr;
+    PyObject* array_capsule = nullptr;
+    if (!PyTuple_Check(pair) || !PyArg_ParseTuple(pair, "OO", &schema_capsule, &array_capsule)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "__arrow_c_array__() returned %R, not a pair of capsules", pair);
+        return false;
+    }
+    auto* schema = structure_in<ArrowSchema>(schema_capsule, "arrow_schema", "__arrow_c_array__");
+    auto* array = structure_in<ArrowArray>(array_capsule, "arrow_array", "__arrow_c_array__");
+    if (schema == nullptr || array == nullptr) return false;
+    try {
+        input.chunks.reserve(1);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    ArrowSchemaMove(schema, input.schema.get());
+    input.chunks.push_back(*array);
+    array->release = nullptr;
+    return true;
+}
+
+// The column `strings` exports, its stream preferred: a chunked column
+// exports only that.
+bool take_column(PyObject* strings, InputColumn& input) {
+    bool present = false;
+    if (PyObject* capsule = call_if_present(strings, "__arrow_c_stream__", present)) {
+        const bool taken = take_stream(capsule, input);
+        Py_DECREF(capsule);
+        return taken;
+    }
+    if (present) return false;  // the call raised
+    if (PyObject* pair = call_if_present(strings, "__arrow_c_array__", present)) {
+        const bool taken = take_array(pair, input);
+        Py_DECREF(pair);
+        return taken;
+    }
+    if (!present) PyErr_Format(PyExc_TypeError, "%s, not %.200s", accepted, Py_TYPE(strings)->tp_name);
+    return false;
+}
+
+PyObject* raise(const ColumnError& error) {
+    switch (error.fault) {
+        case ColumnFault::notStrings: PyErr_Format(PyExc_TypeError, "%s; %s", accepted, error.detail.message); break;
+        case ColumnFault::malformed:
+            PyErr_Format(PyExc_ValueError, "a malformed Arrow column of strings: %s", error.detail.message);
+            break;
+        case ColumnFault::outOfMemory: PyErr_NoMemory(); break;
+        default: PyErr_Format(PyExc_SystemError, "marquill: %s", error.detail.message); break;
+    }
+    return nullptr;
+}
+
+// The result's Python object: one hold on the column.
+struct ParsedColumnObject {
+    PyObject_HEAD ParsedColumn* column;
+};
+
+ParsedColumn& column_of(PyObject* self) { return *reinterpret_cast<ParsedColumnObject*>(self)->column; }
+
+void parsed_column_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    column_of(self).drop();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// A capsule's destructor releases what no consumer moved out, then frees
+// the structure itself.
+template <class Structure>
+void release_capsule(PyObject* capsule) {
+    auto* structure = static_cast<Structure*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
+    if (structure->release != nullptr) structure->release(structure);
+    std::free(structure);
+}
+
+// A capsule holding a new export, or NULL with an error set.
+template <class Structure, class Export>
+PyObject* capsule_of(const char* name, Export export_into) {
+    auto* structure = static_cast<Structure*>(std::malloc(sizeof(Structure)));
+    if (structure == nullptr) return PyErr_NoMemory();
+    if (!export_into(structure)) {
+        std::free(structure);
+        return PyErr_NoMemory();
+    }
+    PyObject* capsule = PyCapsule_New(structure, name, &release_capsule<Structure>);
+    if (capsule == nullptr) {
+        structure->release(structure);
+        std::free(structure);
+    }
+    return capsule;
+}
+
+// The consumer may ask for another schema; the rows have one, which it gets.
+bool parse_requested_schema(PyObject* args, PyObject* kwargs, const char* format) {
+    static const char* keywords[] = {"requested_schema", nullptr};
+    PyObject* requested = nullptr;
+    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &requested) != 0;
+}
+
+PyObject* export_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+    if (!parse_requested_schema(args, kwargs, "|O:__arrow_c_stream__")) return nullptr;
+    ParsedColumn& column = column_of(self);
+    return capsule_of<ArrowArrayStream>("arrow_array_stream",
+                                        [&](ArrowArrayStream* out) { return column.export_stream(out); });
+}
+
+PyObject* export_array(PyObject* self, PyObject* args, PyObject* kwargs) {
+    if (!parse_requested_schema(args, kwargs, "|O:__arrow_c_array__")) return nullptr;
+    ParsedColumn& column = column_of(self);
+    PyObject* schema =
+        capsule_of<ArrowSchema>("arrow_schema", [&](ArrowSchema* out) { return column.export_schema(out); });
+    if (schema == nullptr) return nullptr;
+    PyObject* array =
+        capsule_of<ArrowArray>("arrow_array", [&](ArrowArray* out) { return column.export_chunk(0, out); });
+    if (array == nullptr) {
+        Py_DECREF(schema);
+        return nullptr;
+    }
+    PyObject* pair = PyTuple_Pack(2, schema, array);
+    Py_DECREF(schema);
+    Py_DECREF(array);
+    return pair;
+}
+
+constexpr const char arrayExportDoc[] =
+    "__arrow_c_array__($self, /, requested_schema=None)\n--\n\n"
+    "The rows as capsules of an Arrow schema and array; only a\n"
+    "ParsedColumn of one chunk has this method.";
+
+// A doc string without the signature that a method's carries for inspect.
+constexpr const char* without_signature(const char* doc) {
+    for (const char* at = doc; *at != '\0'; ++at) {
+        if (at[0] == '-' && at[1] == '-' && at[2] == '\n' && at[3] == '\n') return at + 4;
+    }
+    return doc;
+}
+
+PyMethodDef arrayMethod = {"__arrow_c_array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(export_array)),
+                           METH_VARARGS | METH_KEYWORDS, arrayExportDoc};
+
+// __arrow_c_array__ exists only where it can answer: consumers that find it
+// take one array, and a column of several chunks is not one.
+PyObject* get_array_export(PyObject* self, void*) {
+    if (column_of(self).chunk_count() != 1) {
+        PyErr_SetString(PyExc_AttributeError,
+                        "a ParsedColumn of other than one chunk has no __arrow_c_array__; use __arrow_c_stream__");
+        return nullptr;
+    }
+    return PyCFunction_New(&arrayMethod, self);
+}
+
+Py_ssize_t parsed_column_length(PyObject* self) { return static_cast<Py_ssize_t>(column_of(self).length()); }
+
+PyObject* parsed_column_repr(PyObject* self) {
+    const ParsedColumn& column = column_of(self);
+    return PyUnicode_FromFormat("<marquill_parsing.ParsedColumn of %zd rows in %zd chunks>",
+                                static_cast<Py_ssize_t>(column.length()),
+                                static_cast<Py_ssize_t>(column.chunk_count()));
+}
+
+PyMethodDef parsedColumnMethods[] = {
+    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(export_stream)),
+     METH_VARARGS | METH_KEYWORDS,
+     "__arrow_c_stream__($self, /, requested_schema=None)\n--\n\n"
+     "The rows as a capsule of an Arrow stream, in the input's chunks."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef parsedColumnGetSets[] = {
+    {"__arrow_c_array__", get_array_export, nullptr, without_signature(arrayExportDoc), nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot parsedColumnSlots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(parsed_column_dealloc)},
+    {Py_tp_methods, parsedColumnMethods},
+    {Py_tp_getset, parsedColumnGetSets},
+    {Py_tp_repr, reinterpret_cast<void*>(parsed_column_repr)},
+    {Py_mp_length, reinterpret_cast<void*>(parsed_column_length)},
+    {Py_tp_doc, const_cast<char*>(parsedColumnDoc)},
+    {0, nullptr},
+};
+
+PyType_Spec parsedColumnSpec = {
+    "marquill_parsing.ParsedColumn",
+    sizeof(ParsedColumnObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    parsedColumnSlots,
+};
+
+}  // namespace
+
+PyObject* new_parsed_column_type(PyObject* module) {
+    return PyType_FromModuleAndSpec(module, &parsedColumnSpec, nullptr);
+}
+
+PyObject* parse_column(const marquill::Kernel& kernel, PyTypeObject* type, PyObject* strings) {
+    InputColumn input;
+    if (!take_column(strings, input)) return nullptr;
+    ColumnError error;
+    if (!marquill::check_string_schema(*input.schema.get(), error)) return raise(error);
+    ParsedColumn* column = nullptr;
+    Py_BEGIN_ALLOW_THREADS column =
+        ParsedColumn::parse(*input.schema.get(), input.chunks.data(), input.chunks.size(), kernel, error);
+    Py_END_ALLOW_THREADS if (column == nullptr) return raise(error);
+    auto* self = reinterpret_cast<ParsedColumnObject*>(PyType_GenericAlloc(type, 0));
+    if (self == nullptr) {
+        column->drop();
+        return nullptr;
+    }
+    self->column = column;
+    return reinterpret_cast<PyObject*>(self);
+}
+
+}  // namespace marquill_binding

@@ -1,0 +1,271 @@
+"""parse_column against parse_str: every row of a parsed column, read back
+through pyarrow, must be what parse_str gives for its string, for each
+string type, with nulls, slices and chunks; bad input is refused before a
+string is read; results live on their own and are read by the engines."""
+
+import ctypes
+import gc
+import json
+import os
+import subprocess
+import sys
+import textwrap
+import threading
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import marquill_parsing
+from marquill_parsing import parse_column, parse_str
+
+pa = pytest.importorskip("pyarrow", reason="pyarrow has no wheel for this interpreter")
+pytest.importorskip("pyarrow.compute", reason="pyarrow has no wheel for this interpreter")
+
+from test_differential import REGRESSIONS, lines, lines_of_every_width  # noqa: E402
+
+STRING_TYPES = [pa.string(), pa.large_string(), pa.string_view()]
+UNDER_SANITIZER = "LD_PRELOAD" in os.environ and "asan" in os.environ["LD_PRELOAD"]
+DIALOGUE = (Path(__file__).parents[2] / "examples" / "dialogue.txt").read_text(encoding="utf-8").splitlines()
+
+
+def row_of(line):
+    """parse_str's result as the row pyarrow reads back."""
+    if line is None:
+        return None
+    template, tags = parse_str(line)
+    return {"template": template, "tags": [{"kind": kind, "value": value} for kind, value in tags]}
+
+
+def check_column(strings, arrow_type, chunk_sizes=()):
+    """parse_column of `strings` in chunks of those sizes (the rest in a last one)."""
+    chunks, start = [], 0
+    for size in (*chunk_sizes, len(strings)):
+        chunks.append(pa.array(strings[start : start + size], type=arrow_type))
+        start += size
+    result = parse_column(pa.chunked_array(chunks, type=arrow_type))
+    parsed = pa.chunked_array(result)
+    assert [len(chunk) for chunk in parsed.chunks] == [len(chunk) for chunk in chunks]
+    parsed.validate(full=True)
+    assert parsed.to_pylist() == [row_of(line) for line in strings]
+
+
+rows = st.lists(st.none() | lines | lines_of_every_width, max_size=40)
+
+
+@settings(max_examples=300)
+@given(rows, st.sampled_from(STRING_TYPES), st.lists(st.integers(0, 10), max_size=3))
+def test_rows_equal_parse_str(strings, arrow_type, chunk_sizes):
+    check_column(strings, arrow_type, chunk_sizes)
+
+
+@pytest.mark.parametrize("arrow_type", STRING_TYPES, ids=str)
+def test_corpora_and_regressions(arrow_type):
+    regressions = json.loads(REGRESSIONS.read_text(encoding="utf-8"))
+    check_column(DIALOGUE + regressions + [None, ""], arrow_type, chunk_sizes=(3, 0, len(DIALOGUE)))
+
+
+@pytest.mark.parametrize("arrow_type", STRING_TYPES, ids=str)
+def test_slices_and_empty_chunks(arrow_type):
+    strings = [None if k % 7 == 3 else line for k, line in enumerate(DIALOGUE * 3)]
+    whole = pa.array(strings, type=arrow_type)
+    for start, stop in [(0, 0), (5, 5), (1, 30), (9, len(strings)), (len(strings) - 1, len(strings))]:
+        parsed = pa.chunked_array(parse_column(whole.slice(start, stop - start)))
+        assert parsed.to_pylist() == [row_of(line) for line in strings[start:stop]]
+    empty = parse_column(pa.chunked_array([], type=arrow_type))
+    assert len(empty) == 0 and pa.chunked_array(empty).to_pylist() == []
+
+
+def test_large_output_keeps_its_offsets_whole():
+    """The output's offsets are 64-bit: a column whose templates pass 2 GiB,
+    where 32-bit offsets would wrap, is whole. One line repeated by views
+    keeps the input small."""
+    line = "[center]" + "x" * (1 << 20) + "{name}"
+    count = 2100  # 2.2 GB of templates
+    data = line.encode()
+    one_view = len(data).to_bytes(4, "little") + data[:4] + bytes(8)  # buffer 0, offset 0
+    views = pa.Array.from_buffers(pa.string_view(), count, [None, pa.py_buffer(one_view * count), pa.py_buffer(data)])
+    parsed = pa.chunked_array(parse_column(views))
+    templates = parsed.chunk(0).field("template")
+    lengths = pa.compute.binary_length(templates)
+    assert pa.compute.sum(lengths).as_py() == count * (len(line) - len("[center]{name}") + 4) > 2**31
+    assert templates[count - 1].as_py() == parse_str(line)[0]
+
+
+def test_invalid_utf8_passes_through_byte_for_byte():
+    data = b"\xff[center]\xc3{\xfe}\x80"
+    strings = pa.Array.from_buffers(pa.string(), 1, [None, pa.py_buffer(int32s(0, len(data))), pa.py_buffer(data)])
+    parsed = pa.chunked_array(parse_column(strings)).combine_chunks()
+    assert parsed.field("template").cast(pa.large_binary()).to_pylist() == [b"\xff{}\xc3{}\x80"]
+    values = parsed.field("tags").flatten().field("value").cast(pa.large_binary())
+    assert values.to_pylist() == [b"center", b"\xfe"]
+
+
+def test_results_live_on_their_own():
+    strings = pa.array(DIALOGUE + [None])
+    result = parse_column(strings)
+    del strings
+    gc.collect()
+    exports = [pa.chunked_array(result), pa.array(result), pa.chunked_array(result)]
+    del result
+    gc.collect()
+    expected = [row_of(line) for line in [*DIALOGUE, None]]
+    assert all(export.to_pylist() == expected for export in exports)
+    assert repr(parse_column(pa.array(["x"]))).startswith("<marquill_parsing.ParsedColumn of 1 rows in 1 chunks")
+
+
+def test_only_a_single_chunk_exports_an_array():
+    single = parse_column(pa.chunked_array([["[left]"]]))
+    several = parse_column(pa.chunked_array([["a"], ["b"]]))
+    assert hasattr(single, "__arrow_c_array__") and not hasattr(several, "__arrow_c_array__")
+    assert pa.chunked_array(several).num_chunks == 2
+    assert isinstance(single, marquill_parsing.ParsedColumn)
+    with pytest.raises(TypeError):
+        marquill_parsing.ParsedColumn()
+
+
+@pytest.mark.parametrize(
+    "strings, named",
+    [
+        ([1, 2], "list"),
+        ("[center]", "str"),
+        (None, "NoneType"),
+        (pa.array([1, 2]), "int64"),
+        (pa.array([b"x"]), "binary"),
+        (pa.array(["x"]).dictionary_encode(), "dictionary"),
+        (pa.table({"s": ["x"]}), "struct"),
+    ],
+    ids=lambda value: type(value).__name__,
+)
+def test_other_input_is_a_type_error(strings, named):
+    with pytest.raises(TypeError, match="string, large_string or string_view") as raised:
+        parse_column(strings)
+    assert named in str(raised.value)
+
+
+class CArray(ctypes.Structure):
+    """The C data interface's ArrowArray."""
+
+
+RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(CArray))
+CArray._fields_ = [
+    ("length", ctypes.c_int64),
+    ("null_count", ctypes.c_int64),
+    ("offset", ctypes.c_int64),
+    ("n_buffers", ctypes.c_int64),
+    ("n_children", ctypes.c_int64),
+    ("buffers", ctypes.POINTER(ctypes.c_void_p)),
+    ("children", ctypes.c_void_p),
+    ("dictionary", ctypes.c_void_p),
+    ("release", RELEASE),
+    ("private_data", ctypes.c_void_p),
+]
+RELEASED = []
+
+
+@RELEASE
+def release_array(array):
+    RELEASED.append(array.contents.length)
+    array.contents.release = RELEASE()
+
+
+capsule_new = ctypes.pythonapi.PyCapsule_New
+capsule_new.restype = ctypes.py_object
+capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+
+
+class HandMade:
+    """An array no valid producer makes, exported through the capsule protocol."""
+
+    def __init__(self, arrow_type, length, *buffers, offset=0, n_buffers=None):
+        self.keep = [None if b is None else ctypes.create_string_buffer(bytes(b), max(len(b), 1)) for b in buffers]
+        pointers = (ctypes.c_void_p * len(buffers))(*[ctypes.addressof(b) if b else None for b in self.keep])
+        self.array = CArray(length, 0, offset, n_buffers or len(buffers), 0, pointers, None, None, release_array)
+        self.pointers, self.arrow_type = pointers, arrow_type
+
+    def __arrow_c_array__(self, requested_schema=None):
+        return self.arrow_type.__arrow_c_schema__(), capsule_new(ctypes.addressof(self.array), b"arrow_array", None)
+
+
+def int32s(*values):
+    return b"".join(v.to_bytes(4, "little", signed=True) for v in values)
+
+
+def int64s(*values):
+    return b"".join(v.to_bytes(8, "little", signed=True) for v in values)
+
+
+def view(size, buffer, offset):
+    return int32s(size) + b"abcd" + int32s(buffer, offset)
+
+
+@pytest.mark.parametrize(
+    "made",
+    [
+        pytest.param(HandMade(pa.string(), 2, None, int32s(0, 5, 3), b"abcde"), id="offsets that decrease"),
+        pytest.param(HandMade(pa.large_string(), 1, None, int64s(-2, 3), b"abc"), id="a negative offset"),
+        pytest.param(HandMade(pa.string(), 2**62, None, int32s(0, 1), b"a"), id="a length that overflows"),
+        pytest.param(HandMade(pa.string(), -1, None, int32s(0), b""), id="a negative length"),
+        pytest.param(HandMade(pa.string(), 1, None, int32s(0, 1), b"a", n_buffers=2), id="too few buffers"),
+        pytest.param(
+            HandMade(pa.string_view(), 1, None, view(20, 0, 4), b"x" * 20, int64s(20)), id="a view past its buffer"
+        ),
+        pytest.param(
+            HandMade(pa.string_view(), 1, None, view(20, 1, 0), b"x" * 20, int64s(20)), id="a view of no buffer"
+        ),
+    ],
+)
+def test_malformed_arrays_are_a_value_error(made):
+    released = len(RELEASED)
+    with pytest.raises(ValueError, match="malformed Arrow column"):
+        parse_column(made)
+    assert len(RELEASED) == released + 1  # taken, and released once
+
+
+def test_threads_parse_at_once():
+    columns = [pa.array([line + f" [pixel {k}]" for line in DIALOGUE] * 50) for k in range(4)]
+    results = [None] * len(columns)
+
+    def parse(k):
+        results[k] = pa.chunked_array(parse_column(columns[k])).to_pylist()
+
+    threads = [threading.Thread(target=parse, args=(k,)) for k in range(len(columns))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [[row_of(line) for line in column.to_pylist()] for column in columns]
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="limits the address space with RLIMIT_AS, as Linux counts it")
+@pytest.mark.skipif(UNDER_SANITIZER, reason="AddressSanitizer reserves more address space than the limit leaves")
+def test_running_out_of_memory_is_a_memory_error():
+    """With the address space capped, a column whose output cannot be
+    reserved raises MemoryError, leaves its input as it was, and a smaller
+    one parses after it."""
+    script = textwrap.dedent(
+        """
+        import resource
+        import pyarrow as pa
+        from marquill_parsing import parse_column
+        big = pa.array(["[center]" + "x" * 4000] * 100_000)  # 400 MB
+        small = pa.array(["[left]y"] * 1000)
+        status = open("/proc/self/status").read().split("VmSize:")[1]
+        in_use = int(status.split()[0]) * 1024
+        # room for the big column's templates, not for its values beside them
+        resource.setrlimit(resource.RLIMIT_AS, (in_use + big.nbytes + (64 << 20), resource.RLIM_INFINITY))
+        for _ in range(3):
+            try:
+                parse_column(big)
+            except MemoryError:
+                pass
+            else:
+                raise SystemExit("no MemoryError")
+        assert big[99_999].as_py().endswith("x")
+        assert pa.chunked_array(parse_column(small)).to_pylist()[0]["template"] == "{}y"
+        print("ok")
+        """
+    )
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.stdout.strip() == "ok", done.stderr
