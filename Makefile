@@ -137,14 +137,15 @@ fuzz: deps-fuzz
 clean:
 	rm -rf build dist
 
-# The benchmarks, on CPython 3.14: the parser core against memcpy (Google
-# Benchmark), then parse_str against a regex, the reference model and the
-# object floor (pyperf); prints the table of ratios and draws
-# bench/throughput.png. Raw results go to bench/results/. Options through
-# MARQUILL_BENCH_PYPERF_ARGS and MARQUILL_BENCH_GBENCH_ARGS (bench/run.sh).
+# The benchmarks, on CPython 3.14 and 3.14t (bench/run.sh, bench/README.md):
+# the stages of BENCH_STAGES, by default all of them (cpp python callgrind
+# threads plot); prints the tables, the README's Speed table among them.
+# Everything a run writes goes to bench/results/, which git ignores. Options
+# through MARQUILL_BENCH_PYPERF_ARGS and MARQUILL_BENCH_GBENCH_ARGS.
+BENCH_STAGES ?=
 .PHONY: bench bench-clean
 bench: deps-bench
-	bench/run.sh
+	bench/run.sh $(BENCH_STAGES)
 
 bench-clean:
 	rm -rf bench/results build/bench

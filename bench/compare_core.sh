@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The parser core of another revision beside this checkout's, natively. The
-# parser_bench of each, built as bench/run.sh builds it, runs in turns, the
-# order alternating, and the fastest time of each benchmark is kept, so that
-# a burst of other work on a shared machine falls on both sides alike. Prints
-# each benchmark's time before and now and their ratio.
+# An investigation tool: the parser core of another revision beside this
+# checkout's, natively, to weigh a change to the scan; make bench does not run
+# it. The parser_bench of each, built as bench/run.sh builds it, runs in
+# turns, the order alternating, and the fastest time of each benchmark is
+# kept, so that a burst of other work on a shared machine falls on both sides
+# alike. Prints each benchmark's time before and now and their ratio.
 #
 #   bench/compare_core.sh REV [ROUNDS] [FILTER]
 #

@@ -8,7 +8,9 @@ callgrind.json (bench/callgrind.py) and threads.json (bench/threads.py),
 prints the tables as markdown and writes them to
 RESULTS_DIR/table.md. Every ratio of times is of medians measured in one
 run: pyperf's median of a benchmark's values, and Google Benchmark's median
-aggregate (or the single run when there were no repetitions).
+aggregate (or the single run when there were no repetitions). The table of
+README.md's Speed section is among them, from python.json and the workloads
+in RESULTS_DIR/workloads.
 """
 
 import json
@@ -120,6 +122,36 @@ def python_rows(times: dict[str, float]) -> list[Row]:
     return rows
 
 
+# README.md's Speed table: its workloads, each with its label
+SPEED_WORKLOADS = {
+    "short_lines": "{count:,} dialogue lines of {mean:.0f} bytes on average, one call each",
+    "joined_corpus": "the same lines joined into one str of {megabytes:.2f} MB",
+    "markup_free_1mib": "1 MiB of text without markup",
+}
+
+
+def speed_cell(seconds: float, calls: int, size: int) -> str:
+    """A pass's time a call, when it made more than one, and its throughput."""
+    throughput = f"{size / seconds / 1e6:,.0f} MB/s"
+    return f"{seconds / calls * 1e9:,.0f} ns a line, {throughput}" if calls > 1 else throughput
+
+
+def speed_table(times: dict[str, float], workloads: Path) -> str:
+    """README.md's Speed table: parse_str and the regex equivalent, time a
+    line and throughput in bytes of UTF-8, and the ratio of their times."""
+    lines = ["| workload | `parse_str` | regex | regex / `parse_str` |", "| --- | ---: | ---: | ---: |"]
+    for workload, label in SPEED_WORKLOADS.items():
+        text = (workloads / f"{workload}.txt").read_text(encoding="utf-8")
+        calls = text.splitlines() if workload.endswith("_lines") else [text]
+        size = sum(len(call.encode()) for call in calls)
+        module, regex = (speed_cell(times[f"{workload}/{name}"], len(calls), size) for name in ("module", "regex"))
+        ratio = times[f"{workload}/regex"] / times[f"{workload}/module"]
+        shown = label.format(count=len(calls), mean=size / len(calls), megabytes=size / 1e6)
+        shown_ratio = f"{ratio:.1f}" if ratio < 100 else f"{ratio:.0f}"
+        lines.append(f"| {shown} | {module} | {regex} | {shown_ratio} |")
+    return "\n".join(lines) + "\n"
+
+
 def check_rows(checks: dict[str, Any]) -> list[NeverRow]:
     """The finding of the check that parse_str leaves a str's size alone."""
     changed = checks["getsizeof_changed"]
@@ -218,7 +250,9 @@ def main(results: Path) -> None:
     rows: list[Row | NeverRow] = []
     parts: list[str] = []
     if (results / "python.json").exists():
-        rows += python_rows(python_medians(results / "python.json"))
+        times = python_medians(results / "python.json")
+        rows += python_rows(times)
+        parts.append("README.md's Speed table:\n\n" + speed_table(times, results / "workloads"))
     if (results / "checks.json").exists():
         rows += check_rows(json.loads((results / "checks.json").read_text()))
     if (results / "cpp.json").exists():
@@ -227,7 +261,7 @@ def main(results: Path) -> None:
         rows += thread_rows(json.loads((results / "threads.json").read_text()))
     if rows:
         # the rows with a goal first, then those shown for context
-        parts.append(markdown([row for row in rows if row.target] + [row for row in rows if not row.target]))
+        parts.insert(0, markdown([row for row in rows if row.target] + [row for row in rows if not row.target]))
     if (results / "callgrind.json").exists():
         parts.append(
             "Instructions per line (callgrind):\n\n"

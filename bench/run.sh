@@ -5,11 +5,14 @@
 #              str.find (pyperf); whether parse_str changes a str's size
 #   callgrind  instructions per line of the core, of parse_str and of the floor
 #   threads    parse_str in 1 thread against 2 on the free-threaded 3.14t
-#   plot       throughput against input size, bench/throughput.png
-# and prints the tables of all of them. Raw results go to bench/results/.
+#   plot       throughput against input size, bench/results/throughput.png
+# and prints the tables of all of them (bench/report.py). Results go to
+# bench/results/, which git ignores: a run rewrites no tracked file.
 #
 #   bench/run.sh                  every stage
 #   bench/run.sh callgrind threads  only those (the table shows every result kept)
+#
+# A stage is a function stage_NAME below and a name in all_stages.
 #
 # By default it measures this checkout: it installs it into venvs of its own,
 # .venv/bench-3.14 and .venv/bench-3.14t (made from the interpreters of
@@ -36,16 +39,15 @@ source_dir=$(cd "${MARQUILL_BENCH_SOURCE:-$root}" && pwd)
 pyperf_args=${MARQUILL_BENCH_PYPERF_ARGS:---processes 4 --values 3 --warmups 1}
 sweeps=${MARQUILL_BENCH_SWEEPS:-1}
 gbench_args=${MARQUILL_BENCH_GBENCH_ARGS:---benchmark_repetitions=3 --benchmark_min_time=0.2 --benchmark_display_aggregates_only=true}
+all_stages=(cpp python callgrind threads plot)
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(cpp python callgrind threads plot)
-if [ -n "${MARQUILL_BENCH_PYTHON:-}" ]; then
-    plot_out=$results/throughput.png  # bench/throughput.png shows this checkout
-else
-    plot_out=$root/bench/throughput.png
-fi
+[ ${#stages[@]} -gt 0 ] || stages=("${all_stages[@]}")
+for stage in "${stages[@]}"; do
+    [[ " ${all_stages[*]} " == *" $stage "* ]] ||
+        { echo "bench: no stage '$stage' (the stages: ${all_stages[*]})" >&2; exit 2; }
+done
 
 log() { echo "== $(date +%T) $*" >&2; }
-wants() { [[ " ${stages[*]} " == *" $1 "* ]]; }
 
 # A venv of the benchmarks' own for one interpreter, holding `requirements`
 # and this checkout, unstripped so that callgrind sees the function names
@@ -96,6 +98,49 @@ need_valgrind() {
     fi
 }
 
+stage_cpp() {
+    log "C++: the parser core of $source_dir and memcpy (Google Benchmark)"
+    # shellcheck disable=SC2086
+    "$build/parser_bench" "$workloads" --benchmark_out="$results/cpp.json" \
+        --benchmark_out_format=json $gbench_args
+}
+
+stage_python() {
+    log "Python: parse_str, the regex equivalent, the reference model and the object floor (pyperf)"
+    rm -f "$results/python.json" "$results/checks.json"
+    local sweep check
+    for ((sweep = 1; sweep <= sweeps; sweep++)); do
+        check=(--checks-out "$results/checks.json")
+        [ "$sweep" -eq 1 ] || check=(--skip-check)  # the first sweep checked the same code
+        # shellcheck disable=SC2086
+        "$python" "$root/bench/bench_python.py" --workloads "$workloads" --floor-dir "$build" \
+            --append "$results/python.json" --quiet $pyperf_args "${check[@]}"
+    done
+}
+
+stage_callgrind() {
+    log "instructions per line (valgrind --tool=callgrind)"
+    need_valgrind
+    "$python" "$root/bench/callgrind.py" --workloads "$workloads" --floor-dir "$build" \
+        --out "$results/callgrind.json"
+}
+
+stage_threads() {
+    local python_ft=${MARQUILL_BENCH_PYTHON_FT:-} build_ft
+    [ -n "$python_ft" ] || python_ft=$(bench_venv 3.14t "$root/bench/requirements-threads.txt")
+    describe "$python_ft"
+    build_ft=$(build_benchmarks "$python_ft" _object_floor)
+    log "1 thread against 2 on $("$python_ft" -c 'import sys; print(sys.version.split()[0] + sys.abiflags)')"
+    "$python_ft" "$root/bench/threads.py" --workloads "$workloads" --floor-dir "$build_ft" \
+        --out "$results/threads.json"
+}
+
+stage_plot() {
+    log "throughput against input size"
+    "$python" "$root/bench/plot.py" --workloads "$workloads" --floor-dir "$build" \
+        --out "$results/throughput.png" --data "$results/plot.json"
+}
+
 python=${MARQUILL_BENCH_PYTHON:-}
 [ -n "$python" ] || python=$(bench_venv 3.14 "$root/bench/requirements.txt")
 "$python" -m pip install -q -r "$root/bench/requirements.txt"
@@ -104,47 +149,9 @@ mkdir -p "$results"
 "$python" "$root/bench/corpus.py" "$workloads"
 build=$(build_benchmarks "$python" parser_bench _object_floor core_lines)
 
-if wants cpp; then
-    log "C++: the parser core of $source_dir and memcpy (Google Benchmark)"
-    # shellcheck disable=SC2086
-    "$build/parser_bench" "$workloads" --benchmark_out="$results/cpp.json" \
-        --benchmark_out_format=json $gbench_args
-fi
-
-if wants python; then
-    log "Python: parse_str, the regex equivalent, the reference model and the object floor (pyperf)"
-    rm -f "$results/python.json" "$results/checks.json"
-    for ((sweep = 1; sweep <= sweeps; sweep++)); do
-        check=(--checks-out "$results/checks.json")
-        [ "$sweep" -eq 1 ] || check=(--skip-check)  # the first sweep checked the same code
-        # shellcheck disable=SC2086
-        "$python" "$root/bench/bench_python.py" --workloads "$workloads" --floor-dir "$build" \
-            --append "$results/python.json" --quiet $pyperf_args "${check[@]}"
-    done
-fi
-
-if wants callgrind; then
-    log "instructions per line (valgrind --tool=callgrind)"
-    need_valgrind
-    "$python" "$root/bench/callgrind.py" --workloads "$workloads" --floor-dir "$build" \
-        --out "$results/callgrind.json"
-fi
-
-if wants threads; then
-    python_ft=${MARQUILL_BENCH_PYTHON_FT:-}
-    [ -n "$python_ft" ] || python_ft=$(bench_venv 3.14t "$root/bench/requirements-threads.txt")
-    describe "$python_ft"
-    build_ft=$(build_benchmarks "$python_ft" _object_floor)
-    log "1 thread against 2 on $("$python_ft" -c 'import sys; print(sys.version.split()[0] + sys.abiflags)')"
-    "$python_ft" "$root/bench/threads.py" --workloads "$workloads" --floor-dir "$build_ft" \
-        --out "$results/threads.json"
-fi
-
-if wants plot; then
-    log "throughput against input size"
-    "$python" "$root/bench/plot.py" --workloads "$workloads" --floor-dir "$build" \
-        --out "$plot_out" --data "$results/plot.json"
-fi
+for stage in "${stages[@]}"; do
+    "stage_$stage"
+done
 
 log "tables (also in $results/table.md)"
 "$python" "$root/bench/report.py" "$results"
