@@ -92,9 +92,11 @@ PyObject* new_str(int64_t size, Py_UCS4 maxchar, Fill fill) {
     return str;
 }
 
-// The template's size and widest character, taken span by span. It is as
-// wide as its widest character, which may be narrower than the line's when
-// wide characters leave with the tags.
+// The template's size and widest character. Its characters are the line's
+// but for the tags', which are ASCII but for their values. So unless a value
+// holds a character as wide as the line's widest, one outside the tags is,
+// and the template is as wide as the line. Only when a value holds one are
+// the pieces between the tags read.
 template <class Unit>
 class TemplateShape {
 public:
@@ -103,26 +105,29 @@ public:
 
     // False when the span does not follow the last one inside the line,
     // which the template's copies rely on.
-    bool add(const TagSpan& span) noexcept {
-        const int64_t pieceStart = layout_.from();
-        if (!layout_.add(span)) return false;
-        widen_by(pieceStart, span.l);
-        return true;
-    }
+    bool add(const TagSpan& span) noexcept { return layout_.add(span); }
+    // Takes in the OR of the units of a value copied out of the line.
+    void remove(Py_UCS4 valueUnits) noexcept { removed_ |= valueUnits; }
 
     int64_t size() const noexcept { return layout_.size(); }
-    Py_UCS4 maxchar() noexcept {
+    // `line_units()` gives the OR of the line's units.
+    template <class LineUnits>
+    Py_UCS4 maxchar(const TagSpans& spans, LineUnits line_units) const noexcept {
         if (ascii_) return 0x7f;
-        widen_by(layout_.from(), n_);
-        return maxchar_of(widest_);
+        const Py_UCS4 lineMaxchar = maxchar_of(line_units());
+        if (lineMaxchar == 0x7f || maxchar_of(removed_) < lineMaxchar) return lineMaxchar;
+        Py_UCS4 widest = 0;
+        int64_t from = 0;
+        spans.for_each([&](const TagSpan& span) {
+            widest |= units_of(from, span.l);
+            from = span.r + 1;
+        });
+        return maxchar_of(widest | units_of(from, n_));
     }
 
 private:
-    // Takes in the units [start, end), unless the template is already as
-    // wide as the line's units can make it.
-    void widen_by(int64_t start, int64_t end) noexcept {
-        constexpr Py_UCS4 widthLimit = sizeof(Unit) == 1 ? 0x80 : sizeof(Unit) == 2 ? 0x100 : 0x10000;
-        if (!ascii_ && widest_ < widthLimit && end > start) widest_ |= kernel_.or_of_units(line_ + start, end - start);
+    Py_UCS4 units_of(int64_t start, int64_t end) const noexcept {
+        return end > start ? kernel_.or_of_units(line_ + start, end - start) : 0;
     }
 
     const marquill::UnitKernel<Unit>& kernel_;
@@ -130,17 +135,8 @@ private:
     int64_t n_;
     marquill::TemplateLayout layout_;
     bool ascii_;
-    Py_UCS4 widest_ = 0;
+    Py_UCS4 removed_ = 0;
 };
-
-// A new str of the units [start, end), at the width of its widest character.
-template <class Unit>
-PyObject* str_from_units(
-    const marquill::UnitKernel<Unit>& kernel, const Unit* line, int64_t start, int64_t end, bool ascii) {
-    const int64_t size = end - start;
-    const Py_UCS4 maxchar = ascii ? 0x7f : maxchar_of(kernel.or_of_units(line + start, size));
-    return new_str<Unit>(size, maxchar, [&](auto* out) { marquill::copy_units(line + start, size, out); });
-}
 
 // A new (kind, value) pair; takes over the reference to `value`.
 PyObject* new_pair(PyObject* kind, PyObject* value) {
@@ -168,15 +164,22 @@ PyObject* fixed_tag_pair(PyObject* shared) {
 #endif
 }
 
-// The (kind, value) pair of a tag.
+// The (kind, value) pair of a tag; `shape` takes in the units of a value
+// copied out of the line.
 template <class Unit>
 PyObject* tag_tuple_from(const ModuleState& state,
                          const marquill::UnitKernel<Unit>& kernel,
                          const TagSpan& span,
                          const Unit* line,
-                         bool ascii) {
+                         bool ascii,
+                         TemplateShape<Unit>& shape) {
     if (span.fixed >= 0) return fixed_tag_pair(state.fixedPairs[span.fixed]);
-    return new_pair(state.kinds[kindSlots[span.kind & 31]], str_from_units(kernel, line, span.valueL, span.r, ascii));
+    const Unit* value = line + span.valueL;
+    const int64_t size = span.r - span.valueL;
+    const Py_UCS4 units = ascii ? 0 : kernel.or_of_units(value, size);
+    shape.remove(units);
+    PyObject* str = new_str<Unit>(size, maxchar_of(units), [&](auto* out) { marquill::copy_units(value, size, out); });
+    return new_pair(state.kinds[kindSlots[span.kind & 31]], str);
 }
 
 // The list of pairs; on the way, `shape` measures the template.
@@ -198,7 +201,7 @@ PyObject* result_list_from(const ModuleState& state,
             failed = true;
             return;
         }
-        PyObject* tag_tuple = tag_tuple_from(state, kernel, span, line, ascii);
+        PyObject* tag_tuple = tag_tuple_from(state, kernel, span, line, ascii, shape);
         if (tag_tuple == nullptr) {
             failed = true;
             return;
@@ -238,21 +241,6 @@ PyObject* result_without_tags(PyObject* line) {
     return result_tuple_from(text, PyList_New(0));
 }
 
-template <class Unit>
-PyObject* parse_units(const ModuleState& state, PyObject* line, const Unit* units, int64_t n) {
-    const marquill::UnitKernel<Unit>& kernel = state.kernel->of<Unit>();
-    TagSpans spans;
-    if (!kernel.find_tags(units, n, spans)) return PyErr_NoMemory();
-    if (spans.empty()) return result_without_tags(line);
-    const bool ascii = PyUnicode_IS_ASCII(line);
-    TemplateShape<Unit> shape(kernel, units, n, ascii);
-    PyObject* result_list = result_list_from(state, kernel, spans, units, ascii, shape);
-    if (result_list == nullptr) return nullptr;
-    PyObject* text = new_str<Unit>(shape.size(), shape.maxchar(),
-                                   [&](auto* out) { marquill::write_template(units, n, spans, out); });
-    return result_tuple_from(text, result_list);
-}
-
 // A str holding a surrogate has no UTF-8, and parse_str refuses it as the
 // interpreter refuses to encode it, with the interpreter's own
 // UnicodeEncodeError.
@@ -262,6 +250,44 @@ PyObject* refuse_surrogates(PyObject* line) {
     Py_DECREF(encoded);
     PyErr_SetString(PyExc_SystemError, "marquill: a str with a surrogate encoded to UTF-8");
     return nullptr;
+}
+
+// What parse_str returns for a line whose tags are `spans`; `line_units()`
+// gives the OR of the line's units, should the template's width need it.
+template <class Unit, class LineUnits>
+PyObject* result_from(const ModuleState& state,
+                      PyObject* line,
+                      const Unit* units,
+                      int64_t n,
+                      const TagSpans& spans,
+                      LineUnits line_units) {
+    if (spans.empty()) return result_without_tags(line);
+    const marquill::UnitKernel<Unit>& kernel = state.kernel->of<Unit>();
+    const bool ascii = PyUnicode_IS_ASCII(line);
+    TemplateShape<Unit> shape(kernel, units, n, ascii);
+    PyObject* result_list = result_list_from(state, kernel, spans, units, ascii, shape);
+    if (result_list == nullptr) return nullptr;
+    PyObject* text = new_str<Unit>(shape.size(), shape.maxchar(spans, line_units),
+                                   [&](auto* out) { marquill::write_template(units, n, spans, out); });
+    return result_tuple_from(text, result_list);
+}
+
+PyObject* parse_bytes(const ModuleState& state, PyObject* line, const Py_UCS1* units, int64_t n) {
+    TagSpans spans;
+    if (!state.kernel->bytes.find_tags(units, n, spans)) return PyErr_NoMemory();
+    return result_from(state, line, units, n, spans,
+                       [&] { return Py_UCS4{state.kernel->bytes.or_of_units(units, n)}; });
+}
+
+// A line of wider units is scanned and checked for surrogates in one pass,
+// which also takes the OR of its units.
+template <class Unit>
+PyObject* parse_wide_units(const ModuleState& state, PyObject* line, const Unit* units, int64_t n) {
+    TagSpans spans;
+    marquill::UnitsSummary<Unit> summary{};
+    if (!state.kernel->of<Unit>().find_tags_and_summarize(units, n, spans, summary)) return PyErr_NoMemory();
+    if (summary.surrogate) return refuse_surrogates(line);
+    return result_from(state, line, units, n, spans, [&] { return Py_UCS4{summary.any}; });
 }
 
 PyObject* parse_str(PyObject* module, PyObject* args) {
@@ -278,17 +304,9 @@ PyObject* parse_str(PyObject* module, PyObject* args) {
     const int64_t n = PyUnicode_GET_LENGTH(args);
     const void* data = PyUnicode_DATA(args);
     switch (PyUnicode_KIND(args)) {
-        case PyUnicode_1BYTE_KIND: return parse_units(state, args, static_cast<const Py_UCS1*>(data), n);
-        case PyUnicode_2BYTE_KIND: {
-            const auto* units = static_cast<const Py_UCS2*>(data);
-            if (state.kernel->ucs2.holds_surrogate(units, n)) return refuse_surrogates(args);
-            return parse_units(state, args, units, n);
-        }
-        default: {
-            const auto* units = static_cast<const Py_UCS4*>(data);
-            if (state.kernel->ucs4.holds_surrogate(units, n)) return refuse_surrogates(args);
-            return parse_units(state, args, units, n);
-        }
+        case PyUnicode_1BYTE_KIND: return parse_bytes(state, args, static_cast<const Py_UCS1*>(data), n);
+        case PyUnicode_2BYTE_KIND: return parse_wide_units(state, args, static_cast<const Py_UCS2*>(data), n);
+        default: return parse_wide_units(state, args, static_cast<const Py_UCS4*>(data), n);
     }
 }
 

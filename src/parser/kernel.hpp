@@ -11,6 +11,15 @@
 
 namespace marquill {
 
+// What one pass over a run of wider units finds: the OR of the units, whose
+// highest bit gives the width of the widest, and whether one is a UTF-16
+// surrogate, which has no UTF-8.
+template <class Unit>
+struct UnitsSummary {
+    Unit any;
+    bool surrogate;
+};
+
 // A kernel's functions for code units of one width: the bytes of UTF-8 or of
 // a Latin-1 str (uint8_t), or the units of a wider str (uint16_t, uint32_t).
 // Positions count units, so over a str's own data they are character
@@ -22,8 +31,9 @@ struct UnitKernel {
     bool (*find_tags)(const Unit* line, int64_t n, TagSpans& spans) noexcept;
     // The OR of the n units.
     Unit (*or_of_units)(const Unit* s, int64_t n) noexcept;
-    // Whether one of the n units is a UTF-16 surrogate (null for bytes).
-    bool (*holds_surrogate)(const Unit* s, int64_t n) noexcept;
+    // For wider units (null for bytes): find_tags, and into `summary` the OR
+    // of the n units and whether one is a surrogate, taken in on the way.
+    bool (*find_tags_and_summarize)(const Unit* line, int64_t n, TagSpans& spans, UnitsSummary<Unit>& summary) noexcept;
 };
 
 struct Kernel {

@@ -22,8 +22,14 @@
 //                                           that many, the rest 0
 //   uint64_t or_of_bytes(const uint8_t* p, int64_t size)  for size >= 16, the
 //                                           OR of the bytes, folded into a word
-//   bool holds_surrogate(const Unit* s, int64_t n)  for 2- and 4-byte units
-//                                           with n * sizeof(Unit) >= 16
+//   UnitsSummary<Unit> summarize(const Unit* s, int64_t n)  for 2- and 4-byte
+//                                           units with n * sizeof(Unit) >= 16
+// and, for 2- and 4-byte units, the same marks taking in the units they read:
+//   Survey<Unit>                            what is gathered of them, at first
+//                                           nothing (value-initialised)
+//   uint64_t surveyed_mask(const Unit* p[, int64_t count], Survey<Unit>&)
+//                                           markup_mask, the units taken in
+//   UnitsSummary<Unit> summary_of(const Survey<Unit>&)  of the units taken in
 //
 // Everything here lies in an unnamed namespace: each kernel file compiles its
 // own copy for its own instruction set, and the linker must never hand one
@@ -156,6 +162,16 @@ struct BlockWindows {
     static uint64_t markup_mask(const Unit* p, int64_t count) noexcept {
         return first_mask<Block>(p, count, [](const Unit* q) { return Kernel::markup_block(q); });
     }
+    // The same from `markup_block(p, survey)`. A padded block's padding is
+    // 0, which changes no survey.
+    template <class Unit, class Survey>
+    static uint64_t surveyed_mask(const Unit* p, Survey& survey) noexcept {
+        return surveyed_mask(p, 64, survey);
+    }
+    template <class Unit, class Survey>
+    static uint64_t surveyed_mask(const Unit* p, int64_t count, Survey& survey) noexcept {
+        return first_mask<Block>(p, count, [&](const Unit* q) { return Kernel::markup_block(q, survey); });
+    }
 };
 
 // narrow16 for a kernel without masked loads, near the line's end: the units
@@ -212,6 +228,9 @@ MARQUILL_HOT Bytes16 drop_bytes(Bytes16 bytes, int64_t count) noexcept {
     return {(low >> shift) | ((high << 1) << (63 - shift)), high >> shift};
 }
 
+template <class Simd, class Unit>
+UnitsSummary<Unit> summarize(const Unit* s, int64_t n) noexcept;
+
 // One scan over a line: a forward pass over windows of marks, which never
 // looks ahead. The marks of a window are visited in order, each starting the
 // rule it may start; a bracket tag drops the mark of the ']' it ends at, and
@@ -226,24 +245,44 @@ public:
     // False when memory for the spans runs out.
     MARQUILL_HOT bool run() noexcept {
         if (n_ <= 128) {
-            scan_short_line();
+            scan_short_line([](const Unit* p, auto... count) { return Simd::markup_mask(p, count...); });
         } else if (!scan_long_line()) {
             return false;
         }
+        return finish();
+    }
+
+    // The same for wider units, and `summary` of the line's units: a short
+    // line's are taken in as its windows are read, which reads them all, a
+    // longer one's in a pass of their own.
+    MARQUILL_HOT bool run(UnitsSummary<Unit>& summary) noexcept {
+        if (n_ > 128) {
+            summary = summarize<Simd>(line_, n_);
+            return run();
+        }
+        typename Simd::template Survey<Unit> survey{};
+        scan_short_line([&](const Unit* p, auto... count) { return Simd::surveyed_mask(p, count..., survey); });
+        summary = Simd::summary_of(survey);
+        return finish();
+    }
+
+private:
+    MARQUILL_HOT bool finish() noexcept {
         if (spans_.exhausted()) return false;
         spans_.finish_writing(out_.next);
         return true;
     }
 
-private:
     // A line of up to 128 units, the length of most lines of dialogue: its
-    // marks are made at once and walked as one window.
-    MARQUILL_HOT void scan_short_line() noexcept {
+    // marks are made at once, by `mask_of(p[, count])`, and walked as one
+    // window.
+    template <class MaskOf>
+    MARQUILL_HOT void scan_short_line(MaskOf mask_of) noexcept {
         // A whole window is read as one, not as a count of units that
         // happens to be 64: AVX-512 would make the lanes of its loads from
         // the count, and every line would wait for them.
-        LineMarks marks{n_ >= 64 ? Simd::markup_mask(line_) : Simd::markup_mask(line_, n_), 0};
-        if (n_ > 64) marks.high = Simd::markup_mask(line_ + n_ - 64) >> (128 - n_);
+        LineMarks marks{n_ >= 64 ? mask_of(line_) : mask_of(line_, n_), 0};
+        if (n_ > 64) marks.high = mask_of(line_ + n_ - 64) >> (128 - n_);
         walk(marks);
     }
 
@@ -434,12 +473,14 @@ constexpr bool is_surrogate(Unit unit) noexcept {
 }
 
 template <class Simd, class Unit>
-bool holds_surrogate(const Unit* s, int64_t n) noexcept {
-    if (n * static_cast<int64_t>(sizeof(Unit)) >= 16) return Simd::holds_surrogate(s, n);
+UnitsSummary<Unit> summarize(const Unit* s, int64_t n) noexcept {
+    if (n * static_cast<int64_t>(sizeof(Unit)) >= 16) return Simd::summarize(s, n);
+    UnitsSummary<Unit> summary{0, false};
     for (int64_t k = 0; k < n; ++k) {
-        if (is_surrogate(s[k])) return true;
+        summary.any |= s[k];
+        summary.surrogate |= is_surrogate(s[k]);
     }
-    return false;
+    return summary;
 }
 
 template <class Simd, class Unit>
@@ -448,11 +489,16 @@ bool find_tags(const Unit* line, int64_t n, TagSpans& spans) noexcept {
 }
 
 template <class Simd, class Unit>
+bool find_tags_and_summarize(const Unit* line, int64_t n, TagSpans& spans, UnitsSummary<Unit>& summary) noexcept {
+    return Scanner<Simd, Unit>(line, n, spans).run(summary);
+}
+
+template <class Simd, class Unit>
 constexpr UnitKernel<Unit> unit_kernel() noexcept {
     if constexpr (sizeof(Unit) == 1) {
         return {&find_tags<Simd, Unit>, &or_of_units<Simd, Unit>, nullptr};
     } else {
-        return {&find_tags<Simd, Unit>, &or_of_units<Simd, Unit>, &holds_surrogate<Simd, Unit>};
+        return {&find_tags<Simd, Unit>, &or_of_units<Simd, Unit>, &find_tags_and_summarize<Simd, Unit>};
     }
 }
 

@@ -84,6 +84,20 @@ std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> spans_of(const 
     return fields;
 }
 
+// The spans of find_tags_and_summarize, which scans as find_tags does; its
+// summary is checked by expect_passes_agree.
+template <class Unit>
+std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> summarized_spans_of(const Kernel& kernel,
+                                                                                     const Unit* line,
+                                                                                     int64_t n) {
+    marquill::TagSpans spans;
+    marquill::UnitsSummary<Unit> summary{};
+    EXPECT_TRUE(kernel.of<Unit>().find_tags_and_summarize(line, n, spans, summary));
+    std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> fields;
+    spans.for_each([&](const marquill::TagSpan& s) { fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed); });
+    return fields;
+}
+
 template <class Unit>
 void expect_scans_agree(std::mt19937& random, int64_t n, int density) {
     const std::vector<Unit> units = alphabet<Unit>();
@@ -104,6 +118,10 @@ void expect_scans_agree(std::mt19937& random, int64_t n, int density) {
     for (const Kernel* kernel : marquill::runnable_kernels()) {
         ASSERT_EQ(spans_of(*kernel, line.get(), n), expected)
             << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit) << " density=" << density;
+        if constexpr (sizeof(Unit) >= 2) {
+            ASSERT_EQ(summarized_spans_of(*kernel, line.get(), n), expected)
+                << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit) << " density=" << density;
+        }
     }
 }
 
@@ -145,7 +163,8 @@ bool unitwise_holds_surrogate(const Unit* s, int64_t n) {
 }
 
 // The passes against unit-by-unit loops on runs of every length up to
-// several vectors; a run holds ASCII and at most two boundary units.
+// several vectors, as short lines whose windows the summary is taken from
+// and as longer ones; a run holds ASCII and at most two boundary units.
 template <class Unit>
 void expect_passes_agree() {
     std::mt19937 random(13);
@@ -164,7 +183,11 @@ void expect_passes_agree() {
                 ASSERT_EQ(kernel->of<Unit>().or_of_units(s, n), any)
                     << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit);
                 if constexpr (sizeof(Unit) >= 2) {
-                    ASSERT_EQ(kernel->of<Unit>().holds_surrogate(s, n), unitwise_holds_surrogate(s, n))
+                    marquill::TagSpans spans;
+                    marquill::UnitsSummary<Unit> summary{};
+                    ASSERT_TRUE(kernel->of<Unit>().find_tags_and_summarize(s, n, spans, summary));
+                    ASSERT_EQ(summary.any, any) << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit);
+                    ASSERT_EQ(summary.surrogate, unitwise_holds_surrogate(s, n))
                         << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit);
                 }
             }

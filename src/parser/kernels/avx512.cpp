@@ -63,11 +63,38 @@ struct Avx512 {
     // '[' and '{', like ']' and '}', differ only in bit 0x20, and no other
     // unit becomes '{' or '}' when it is set.
     template <class Unit>
+    static uint64_t markup(__m512i units) noexcept {
+        const __m512i folded = _mm512_or_si512(units, splat(Unit{0x20}));
+        return equal(folded, Unit{'{'}) | equal(folded, Unit{'}'});
+    }
+    template <class Unit>
     static uint64_t markup_mask(const Unit* p, int64_t count = 64) noexcept {
-        return find(p, first_lanes(count), [](__m512i v) {
-            const __m512i folded = _mm512_or_si512(v, splat(Unit{0x20}));
-            return equal(folded, Unit{'{'}) | equal(folded, Unit{'}'});
+        return find(p, first_lanes(count), [](__m512i v) { return markup<Unit>(v); });
+    }
+
+    // What a scan of wider units gathers as it reads them: their OR, and the
+    // lanes that held a surrogate. Lanes not read are 0, which changes
+    // neither.
+    template <class Unit>
+    struct Survey {
+        __m512i any;
+        uint64_t found;
+    };
+    template <class Unit>
+    static uint64_t surveyed_mask(const Unit* p, Survey<Unit>& survey) noexcept {
+        return surveyed_mask(p, 64, survey);
+    }
+    template <class Unit>
+    static uint64_t surveyed_mask(const Unit* p, int64_t count, Survey<Unit>& survey) noexcept {
+        return find(p, first_lanes(count), [&](__m512i v) {
+            survey.any = _mm512_or_si512(survey.any, v);
+            survey.found |= surrogate_lanes(v, Unit{});
+            return markup<Unit>(v);
         });
+    }
+    template <class Unit>
+    static UnitsSummary<Unit> summary_of(const Survey<Unit>& survey) noexcept {
+        return {or_of_lanes<Unit>(word_of(survey.any)), survey.found != 0};
     }
 
     // A skip only asks whether any unit is markup, so wider units are first
@@ -132,41 +159,53 @@ struct Avx512 {
         return {static_cast<uint64_t>(_mm_cvtsi128_si64(v)), static_cast<uint64_t>(_mm_extract_epi64(v, 1))};
     }
 
+    // The OR of the lanes of v, folded into a word.
+    static uint64_t word_of(__m512i v) noexcept {
+        const __m256i half = _mm256_or_si256(_mm512_castsi512_si256(v), _mm512_extracti64x4_epi64(v, 1));
+        const __m128i quarter = _mm_or_si128(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(quarter) | _mm_extract_epi64(quarter, 1));
+    }
     static uint64_t or_of_bytes(const uint8_t* p, int64_t size) noexcept {
         __m512i any = _mm512_maskz_loadu_epi8(first_lanes(size), p);
         for (int64_t k = 64; k < size; k += 64)
             any = _mm512_or_si512(any, _mm512_maskz_loadu_epi8(first_lanes(size - k), p + k));
-        const __m256i half = _mm256_or_si256(_mm512_castsi512_si256(any), _mm512_extracti64x4_epi64(any, 1));
-        const __m128i quarter = _mm_or_si128(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
-        return static_cast<uint64_t>(_mm_cvtsi128_si64(quarter) | _mm_extract_epi64(quarter, 1));
+        return word_of(any);
     }
 
     // A surrogate's bits above the lowest eleven read 0xd800. Units of four
     // bytes are narrowed to two with unsigned saturation first: a surrogate
     // stays as it is, and a unit past 0xffff becomes 0xffff, which is none.
     // Lanes not read are 0, which is none either.
-    static uint64_t surrogates(__m512i units) noexcept {
-        return _mm512_cmpeq_epi16_mask(_mm512_and_si512(units, _mm512_set1_epi16(static_cast<short>(0xf800))),
+    static uint64_t surrogates(__m512i units16) noexcept {
+        return _mm512_cmpeq_epi16_mask(_mm512_and_si512(units16, _mm512_set1_epi16(static_cast<short>(0xf800))),
                                        _mm512_set1_epi16(static_cast<short>(0xd800)));
     }
-    static __m512i thirty_two_units(const uint16_t* p) noexcept { return _mm512_loadu_si512(p); }
-    static __m512i thirty_two_units(const uint32_t* p) noexcept {
-        return _mm512_packus_epi32(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 16));
+    static uint64_t surrogate_lanes(__m512i units, uint16_t) noexcept { return surrogates(units); }
+    static uint64_t surrogate_lanes(__m512i units, uint32_t) noexcept {
+        return _mm512_cmpeq_epi32_mask(_mm512_and_si512(units, _mm512_set1_epi32(static_cast<int>(0xfffff800u))),
+                                       _mm512_set1_epi32(0xd800));
     }
-    static __m512i thirty_two_units(const uint16_t* p, uint64_t lanes) noexcept {
-        return _mm512_maskz_loadu_epi16(static_cast<__mmask32>(lanes), p);
+    // Thirty-two units, those of `lanes`, into the OR `any` and the
+    // surrogates `found`.
+    static void take_in(const uint16_t* p, uint64_t lanes, __m512i& any, uint64_t& found) noexcept {
+        const __m512i units = _mm512_maskz_loadu_epi16(static_cast<__mmask32>(lanes), p);
+        any = _mm512_or_si512(any, units);
+        found |= surrogates(units);
     }
-    static __m512i thirty_two_units(const uint32_t* p, uint64_t lanes) noexcept {
-        return _mm512_packus_epi32(_mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes), p),
-                                   _mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes >> 16), p + 16));
+    static void take_in(const uint32_t* p, uint64_t lanes, __m512i& any, uint64_t& found) noexcept {
+        const __m512i low = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes), p);
+        const __m512i high = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes >> 16), p + 16);
+        any = _mm512_or_si512(any, _mm512_or_si512(low, high));
+        found |= surrogates(_mm512_packus_epi32(low, high));
     }
     template <class Unit>
-    static bool holds_surrogate(const Unit* s, int64_t n) noexcept {
+    static UnitsSummary<Unit> summarize(const Unit* s, int64_t n) noexcept {
+        __m512i any = _mm512_setzero_si512();
         uint64_t found = 0;
         int64_t k = 0;
-        for (; k + 32 <= n; k += 32) found |= surrogates(thirty_two_units(s + k));
-        if (k < n) found |= surrogates(thirty_two_units(s + k, first_lanes(n - k)));
-        return found != 0;
+        for (; k + 32 <= n; k += 32) take_in(s + k, ~uint64_t{0}, any, found);
+        if (k < n) take_in(s + k, first_lanes(n - k), any, found);
+        return {or_of_lanes<Unit>(word_of(any)), found != 0};
     }
 };
 

@@ -5,6 +5,8 @@
 #if MARQUILL_NEON_KERNEL
 #include <arm_neon.h>
 
+#include <type_traits>
+
 #include "parser/scan_algorithm.hpp"
 
 namespace marquill {
@@ -60,6 +62,56 @@ struct Neon : BlockWindows<Neon, 16> {
         return bits64(markup(load(p)), markup(load(p + 16)), markup(load(p + 32)), markup(load(p + 48)));
     }
 
+    // The vectors of 2- and 4-byte lanes, and what the surveys do in them. A
+    // surrogate's bits above the lowest eleven read 0xd800.
+    template <class Unit>
+    using Lanes = std::conditional_t<sizeof(Unit) == 2, uint16x8_t, uint32x4_t>;
+    static uint16x8_t lanes_at(const uint16_t* p) noexcept { return vld1q_u16(p); }
+    static uint32x4_t lanes_at(const uint32_t* p) noexcept { return vld1q_u32(p); }
+    static uint16x8_t lanes_or(uint16x8_t a, uint16x8_t b) noexcept { return vorrq_u16(a, b); }
+    static uint32x4_t lanes_or(uint32x4_t a, uint32x4_t b) noexcept { return vorrq_u32(a, b); }
+    static uint16x8_t surrogates(uint16x8_t units) noexcept {
+        return vceqq_u16(vandq_u16(units, vdupq_n_u16(0xf800)), vdupq_n_u16(0xd800));
+    }
+    static uint32x4_t surrogates(uint32x4_t units) noexcept {
+        return vceqq_u32(vandq_u32(units, vdupq_n_u32(0xfffff800u)), vdupq_n_u32(0xd800));
+    }
+    static uint64x2_t as_words(uint16x8_t v) noexcept { return vreinterpretq_u64_u16(v); }
+    static uint64x2_t as_words(uint32x4_t v) noexcept { return vreinterpretq_u64_u32(v); }
+    static uint32_t lanes_max(uint16x8_t v) noexcept { return vmaxvq_u16(v); }
+    static uint32_t lanes_max(uint32x4_t v) noexcept { return vmaxvq_u32(v); }
+
+    // What a scan of wider units gathers as it reads them: their OR, and the
+    // lanes that held a surrogate, in lanes of their width.
+    template <class Unit>
+    struct Survey {
+        Lanes<Unit> any;
+        Lanes<Unit> found;
+    };
+    template <class Unit>
+    static uint8x16_t surveyed_load(const Unit* p, Survey<Unit>& survey) noexcept {
+        for (int k = 0; k < 16; k += 16 / static_cast<int>(sizeof(Unit))) {
+            const Lanes<Unit> units = lanes_at(p + k);
+            survey.any = lanes_or(survey.any, units);
+            survey.found = lanes_or(survey.found, surrogates(units));
+        }
+        return load(p);
+    }
+    template <class Unit>
+    static uint64_t markup_block(const Unit* p, Survey<Unit>& survey) noexcept {
+        return bits16(markup(surveyed_load(p, survey)));
+    }
+    using BlockWindows::surveyed_mask;
+    template <class Unit>
+    static uint64_t surveyed_mask(const Unit* p, Survey<Unit>& survey) noexcept {
+        return bits64(markup(surveyed_load(p, survey)), markup(surveyed_load(p + 16, survey)),
+                      markup(surveyed_load(p + 32, survey)), markup(surveyed_load(p + 48, survey)));
+    }
+    template <class Unit>
+    static UnitsSummary<Unit> summary_of(const Survey<Unit>& survey) noexcept {
+        return {or_of_lanes<Unit>(halves_or(as_words(survey.any))), lanes_max(survey.found) != 0};
+    }
+
     template <class Unit>
     static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
         for (; from + 64 <= n; from += 64) {
@@ -80,29 +132,28 @@ struct Neon : BlockWindows<Neon, 16> {
         return count == 16 ? narrow16(p) : narrow16_padded<Neon>(p, count);
     }
 
+    static uint64_t halves_or(uint64x2_t halves) noexcept {
+        return vgetq_lane_u64(halves, 0) | vgetq_lane_u64(halves, 1);
+    }
     static uint64_t or_of_bytes(const uint8_t* p, int64_t size) noexcept {
         uint8x16_t any = vld1q_u8(p + size - 16);
         for (int64_t k = 0; k + 16 <= size; k += 16) any = vorrq_u8(any, vld1q_u8(p + k));
-        const uint64x2_t halves = vreinterpretq_u64_u8(any);
-        return vgetq_lane_u64(halves, 0) | vgetq_lane_u64(halves, 1);
+        return halves_or(vreinterpretq_u64_u8(any));
     }
 
-    // A surrogate's bits above the lowest eleven read 0xd800.
-    static bool holds_surrogate(const uint16_t* s, int64_t n) noexcept {
-        auto surrogates = [](const uint16_t* p) {
-            return vceqq_u16(vandq_u16(vld1q_u16(p), vdupq_n_u16(0xf800)), vdupq_n_u16(0xd800));
+    // Sixteen bytes of units at a time, the last sixteen read again.
+    template <class Unit>
+    static UnitsSummary<Unit> summarize(const Unit* s, int64_t n) noexcept {
+        constexpr int64_t lanes = 16 / sizeof(Unit);
+        Survey<Unit> survey{};
+        auto take_in = [&](const Unit* p) {
+            const Lanes<Unit> units = lanes_at(p);
+            survey.any = lanes_or(survey.any, units);
+            survey.found = lanes_or(survey.found, surrogates(units));
         };
-        uint16x8_t found = surrogates(s + n - 8);
-        for (int64_t k = 0; k + 8 <= n; k += 8) found = vorrq_u16(found, surrogates(s + k));
-        return vmaxvq_u16(found) != 0;
-    }
-    static bool holds_surrogate(const uint32_t* s, int64_t n) noexcept {
-        auto surrogates = [](const uint32_t* p) {
-            return vceqq_u32(vandq_u32(vld1q_u32(p), vdupq_n_u32(0xfffff800u)), vdupq_n_u32(0xd800));
-        };
-        uint32x4_t found = surrogates(s + n - 4);
-        for (int64_t k = 0; k + 4 <= n; k += 4) found = vorrq_u32(found, surrogates(s + k));
-        return vmaxvq_u32(found) != 0;
+        take_in(s + n - lanes);
+        for (int64_t k = 0; k + lanes <= n; k += lanes) take_in(s + k);
+        return summary_of(survey);
     }
 };
 

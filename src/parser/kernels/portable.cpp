@@ -21,6 +21,25 @@ struct Portable {
     }
 
     template <class Unit>
+    using Survey = UnitsSummary<Unit>;
+    template <class Unit>
+    static uint64_t surveyed_mask(const Unit* p, Survey<Unit>& survey) noexcept {
+        return surveyed_mask(p, 64, survey);
+    }
+    template <class Unit>
+    static uint64_t surveyed_mask(const Unit* p, int64_t count, Survey<Unit>& survey) noexcept {
+        return mask_of(p, count, [&](Unit c) {
+            survey.any |= c;
+            survey.surrogate |= is_surrogate(c);
+            return is_markup(c);
+        });
+    }
+    template <class Unit>
+    static UnitsSummary<Unit> summary_of(const Survey<Unit>& survey) noexcept {
+        return survey;
+    }
+
+    template <class Unit>
     static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
         while (from < n && !is_markup(s[from])) ++from;
         return from;
@@ -41,11 +60,13 @@ struct Portable {
     static uint64_t or_of_bytes(const uint8_t* p, int64_t size) noexcept { return or_of_words<uint64_t>(p, size); }
 
     template <class Unit>
-    static bool holds_surrogate(const Unit* s, int64_t n) noexcept {
+    static UnitsSummary<Unit> summarize(const Unit* s, int64_t n) noexcept {
+        UnitsSummary<Unit> summary{0, false};
         for (int64_t k = 0; k < n; ++k) {
-            if (is_surrogate(s[k])) return true;
+            summary.any |= s[k];
+            summary.surrogate |= is_surrogate(s[k]);
         }
-        return false;
+        return summary;
     }
 };
 

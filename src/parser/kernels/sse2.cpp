@@ -38,6 +38,29 @@ struct Sse2 : BlockWindows<Sse2, 16> {
         return bits(markup(load(p)));
     }
 
+    // What a scan of wider units gathers as it reads them: their OR, in
+    // lanes of their width, and the lanes that held a surrogate.
+    template <class Unit>
+    struct Survey {
+        __m128i any;
+        __m128i found;
+    };
+    template <class Unit>
+    static uint64_t markup_block(const Unit* p, Survey<Unit>& survey) noexcept {
+        const auto* vectors = reinterpret_cast<const __m128i*>(p);
+        for (int k = 0; k < static_cast<int>(sizeof(Unit)); ++k) {
+            const __m128i units = _mm_loadu_si128(vectors + k);
+            survey.any = _mm_or_si128(survey.any, units);
+            survey.found = _mm_or_si128(survey.found, surrogates(units, Unit{}));
+        }
+        return markup_block(p);
+    }
+    template <class Unit>
+    static UnitsSummary<Unit> summary_of(const Survey<Unit>& survey) noexcept {
+        const __m128i any = _mm_or_si128(survey.any, _mm_unpackhi_epi64(survey.any, survey.any));
+        return {or_of_lanes<Unit>(static_cast<uint64_t>(_mm_cvtsi128_si64(any))), _mm_movemask_epi8(survey.found) != 0};
+    }
+
     template <class Unit>
     static int64_t skip_plain_text(const Unit* s, int64_t from, int64_t n) noexcept {
         for (; from + 64 <= n; from += 64) {
@@ -65,22 +88,30 @@ struct Sse2 : BlockWindows<Sse2, 16> {
         return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_or_si128(any, _mm_unpackhi_epi64(any, any))));
     }
 
-    // A surrogate's bits above the lowest eleven read 0xd800.
-    static __m128i surrogates(const uint16_t* p) noexcept {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xf800))),
+    // A surrogate's bits above the lowest eleven read 0xd800. Sixteen bytes
+    // of units at a time, the last sixteen read again.
+    static __m128i surrogates(__m128i units, uint16_t) noexcept {
+        return _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xf800))),
                                _mm_set1_epi16(static_cast<short>(0xd800)));
     }
-    static __m128i surrogates(const uint32_t* p) noexcept {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return _mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(0xfffff800u))), _mm_set1_epi32(0xd800));
+    static __m128i surrogates(__m128i units, uint32_t) noexcept {
+        return _mm_cmpeq_epi32(_mm_and_si128(units, _mm_set1_epi32(static_cast<int>(0xfffff800u))),
+                               _mm_set1_epi32(0xd800));
     }
     template <class Unit>
-    static bool holds_surrogate(const Unit* s, int64_t n) noexcept {
+    static UnitsSummary<Unit> summarize(const Unit* s, int64_t n) noexcept {
         constexpr int64_t lanes = 16 / sizeof(Unit);
-        __m128i found = surrogates(s + n - lanes);
-        for (int64_t k = 0; k + lanes <= n; k += lanes) found = _mm_or_si128(found, surrogates(s + k));
-        return _mm_movemask_epi8(found) != 0;
+        __m128i any = _mm_setzero_si128();
+        __m128i found = _mm_setzero_si128();
+        auto take_in = [&](const Unit* p) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            any = _mm_or_si128(any, units);
+            found = _mm_or_si128(found, surrogates(units, Unit{}));
+        };
+        take_in(s + n - lanes);
+        for (int64_t k = 0; k + lanes <= n; k += lanes) take_in(s + k);
+        const auto word = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_or_si128(any, _mm_unpackhi_epi64(any, any))));
+        return {or_of_lanes<Unit>(word), _mm_movemask_epi8(found) != 0};
     }
 };
 
