@@ -6,8 +6,9 @@
 #             (natively, on the portable kernel alone, on emulated x86
 #             processors without AVX and without AVX-512, cross-built for
 #             aarch64 Linux and Windows, on musl, and with LLVM's libc++), a
-#             minute of fuzzing, the Python tests on every interpreter and on aarch64
-#             under qemu, the built wheel in a fresh environment, and the
+#             minute of fuzzing for each of the two fuzzers, the Python
+#             tests on every interpreter and on aarch64 under qemu, the
+#             built wheel in a fresh environment, and the
 #             Python tests under sanitizers; each stage under a banner that
 #             says how long it took
 # make format apply the formatters (make lint checks them)
@@ -117,22 +118,27 @@ test-wheel: wheel
 sanitize: deps-build
 	scripts/test-sanitized.sh
 
-# Coverage-guided fuzzing of the parser under ASan and UBSan, from the seeds
-# in tests/fuzz/seeds; the corpus it grows is kept in build/fuzz/corpus.
-# libFuzzer's progress, a line for every input that finds something new, goes
-# to build/fuzz/fuzz.log; the log shows the start, the end and the final
-# statistics, or its last 200 lines if the fuzzer fails.
+# Coverage-guided fuzzing under ASan and UBSan, from the seeds in
+# tests/fuzz/seeds: fuzz_parser on lines, then fuzz_column on columns of
+# them (chunks of lines, some null, parsed whole and sliced), FUZZ_SECONDS
+# each; the corpora they grow are kept in build/fuzz/corpus/. libFuzzer's
+# progress, a line for every input that finds something new, goes to
+# build/fuzz/fuzz_<target>.log; the log shows the start, the end and the
+# final statistics, or its last 200 lines if the fuzzer fails.
 FUZZ_SECONDS ?= 60
 fuzz: deps-fuzz
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j2
-	mkdir -p build/fuzz/corpus
-	@echo "== fuzzing for $(FUZZ_SECONDS) s, progress in build/fuzz/fuzz.log"
-	@build/fuzz/fuzz_parser -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
-	  -dict=build/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds \
-	  >build/fuzz/fuzz.log 2>&1 || \
-	  { tail -n 200 build/fuzz/fuzz.log; echo "fuzz: failed; the whole log is build/fuzz/fuzz.log" >&2; exit 1; }
-	@grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE)|stat::|Done )' build/fuzz/fuzz.log
+	@for target in parser column; do \
+	  mkdir -p build/fuzz/corpus/$$target; \
+	  echo "== fuzz_$$target for $(FUZZ_SECONDS) s"; \
+	  build/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	    -dict=build/fuzz/markup.dict -print_final_stats=1 build/fuzz/corpus/$$target tests/fuzz/seeds \
+	    >build/fuzz/fuzz_$$target.log 2>&1 || \
+	    { tail -n 200 build/fuzz/fuzz_$$target.log; \
+	      echo "fuzz: failed; the whole log is build/fuzz/fuzz_$$target.log" >&2; exit 1; }; \
+	  grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE)|stat::|Done )' build/fuzz/fuzz_$$target.log; \
+	done
 
 clean:
 	rm -rf build dist
