@@ -20,11 +20,11 @@ namespace marquill {
 
 namespace {
 
-int64_t round_up(int64_t n, int64_t to) noexcept { return (n + to - 1) / to * to; }
-
 void free_heap_buffer(ArrowBufferAllocator*, uint8_t* data, int64_t) { std::free(data); }
 
 #if MARQUILL_MAPPED_BUFFERS
+int64_t round_up(int64_t n, int64_t to) noexcept { return (n + to - 1) / to * to; }
+
 // A large buffer gets pages of its own, aligned to and advised as huge
 // pages: written once from start to end, a column's buffers otherwise take
 // a page fault every 4 KiB, which costs more than the parse.

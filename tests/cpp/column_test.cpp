@@ -39,8 +39,9 @@ std::vector<Row> random_rows(size_t count, unsigned seed) {
                                           "{a}",
                                           "[font a[style b]c]"};
     for (const marquill::Keyword& keyword : marquill::keywords) {
-        fragments.push_back("[" + std::string(keyword.word) + (keyword.opener ? " " : "]"));
-        fragments.push_back("[" + std::string(keyword.word));
+        const std::string opened = std::string("[").append(keyword.word);
+        fragments.push_back(opened);
+        fragments.push_back(opened + (keyword.opener ? " " : "]"));
     }
     std::mt19937 random(seed);
     std::vector<Row> rows;
