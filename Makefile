@@ -145,7 +145,7 @@ clean:
 
 # The benchmarks, on CPython 3.14 and 3.14t (bench/run.sh, bench/README.md):
 # the stages of BENCH_STAGES, by default all of them (cpp python callgrind
-# threads plot); prints the tables, the README's Speed table among them.
+# threads columns plot); prints the tables, the README's Speed table among them.
 # Everything a run writes goes to bench/results/, which git ignores. Options
 # through MARQUILL_BENCH_PYPERF_ARGS and MARQUILL_BENCH_GBENCH_ARGS.
 BENCH_STAGES ?=

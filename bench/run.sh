@@ -5,6 +5,8 @@
 #              str.find (pyperf); whether parse_str changes a str's size
 #   callgrind  instructions per line of the core, of parse_str and of the floor
 #   threads    parse_str in 1 thread against 2 on the free-threaded 3.14t
+#   columns    parse_column on 1,000,000 dialogue lines beside the per-line
+#              routes of pyarrow and Polars; 2 threads against 1; its memory
 #   plot       throughput against input size, bench/results/throughput.png
 # and prints the tables of all of them (bench/report.py). Results go to
 # bench/results/, which git ignores: a run rewrites no tracked file.
@@ -39,7 +41,7 @@ source_dir=$(cd "${MARQUILL_BENCH_SOURCE:-$root}" && pwd)
 pyperf_args=${MARQUILL_BENCH_PYPERF_ARGS:---processes 4 --values 3 --warmups 1}
 sweeps=${MARQUILL_BENCH_SWEEPS:-1}
 gbench_args=${MARQUILL_BENCH_GBENCH_ARGS:---benchmark_repetitions=3 --benchmark_min_time=0.2 --benchmark_display_aggregates_only=true}
-all_stages=(cpp python callgrind threads plot)
+all_stages=(cpp python callgrind threads columns plot)
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=("${all_stages[@]}")
 for stage in "${stages[@]}"; do
@@ -133,6 +135,12 @@ stage_threads() {
     log "1 thread against 2 on $("$python_ft" -c 'import sys; print(sys.version.split()[0] + sys.abiflags)')"
     "$python_ft" "$root/bench/threads.py" --workloads "$workloads" --floor-dir "$build_ft" \
         --out "$results/threads.json"
+}
+
+stage_columns() {
+    log "parse_column on a whole column, beside the per-line routes (pyarrow, Polars)"
+    "$python" -m pip install -q -r "$root/bench/requirements-columns.txt"
+    "$python" "$root/bench/columns.py" | tee "$results/columns.txt"
 }
 
 stage_plot() {
