@@ -115,6 +115,23 @@ def test_results_live_on_their_own():
     assert repr(parse_column(pa.array(["x"]))).startswith("<marquill_parsing.ParsedColumn of 1 rows in 1 chunks")
 
 
+@pytest.mark.skipif(sys.platform != "linux", reason="reads the resident memory from /proc")
+def test_results_no_one_imports_give_their_memory_back():
+    def resident():
+        return int(Path("/proc/self/statm").read_text().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    strings = pa.array(["[center]" + "x" * 2000 + "{name}"] * 10_000)  # 20 MB
+    for _ in range(3):  # the allocators' own first growth
+        parse_column(strings).__arrow_c_stream__()
+    before = resident()
+    for _ in range(30):
+        result = parse_column(strings)
+        result.__arrow_c_stream__()
+        result.__arrow_c_array__()
+        del result
+    assert resident() - before < strings.nbytes
+
+
 def test_only_a_single_chunk_exports_an_array():
     single = parse_column(pa.chunked_array([["[left]"]]))
     several = parse_column(pa.chunked_array([["a"], ["b"]]))
