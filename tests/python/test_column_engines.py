@@ -11,7 +11,8 @@ import pytest
 
 from marquill_parsing import parse_column, parse_str
 
-pa = pytest.importorskip("pyarrow", reason="pyarrow has no wheel for this interpreter")
+NOT_INSTALLED = "not installed here (some interpreters have no wheel of it)"
+pa = pytest.importorskip("pyarrow", reason=f"pyarrow {NOT_INSTALLED}")
 
 README = (Path(__file__).parents[2] / "README.md").read_text(encoding="utf-8")
 SECTION = README.split("\n## Whole columns\n", 1)[1].split("\n## ", 1)[0]
@@ -24,7 +25,7 @@ def engine_of(example):
 
 @pytest.mark.parametrize("example", EXAMPLES, ids=engine_of)
 def test_readme_example_prints_what_it_says(example):
-    pytest.importorskip(engine_of(example), reason=f"{engine_of(example)} has no wheel for this interpreter")
+    pytest.importorskip(engine_of(example), reason=f"{engine_of(example)} {NOT_INSTALLED}")
     printed = io.StringIO()
     with contextlib.redirect_stdout(printed):
         exec(compile(example, "README.md", "exec"), {})
@@ -45,8 +46,8 @@ def parse_partition(part):
 
 
 def test_dask_maps_it_over_partitions_in_processes():
-    pd = pytest.importorskip("pandas", reason="pandas has no wheel for this interpreter")
-    dd = pytest.importorskip("dask.dataframe", reason="dask's dataframes need pandas and pyarrow")
+    pd = pytest.importorskip("pandas", reason=f"pandas {NOT_INSTALLED}")
+    dd = pytest.importorskip("dask.dataframe", reason=f"dask's dataframes {NOT_INSTALLED}")
     lines = [None if k % 9 == 4 else f"Line {k}: [pixel {k}]{{name}} says [center]hi" for k in range(400)]
     frame = pd.DataFrame({"line": pd.Series(lines, dtype=pd.ArrowDtype(pa.large_string()))})
     meta = parse_partition(frame.head(0))

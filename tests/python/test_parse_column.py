@@ -20,8 +20,9 @@ from hypothesis import strategies as st
 import marquill_parsing
 from marquill_parsing import parse_column, parse_str
 
-pa = pytest.importorskip("pyarrow", reason="pyarrow has no wheel for this interpreter")
-pytest.importorskip("pyarrow.compute", reason="pyarrow has no wheel for this interpreter")
+NOT_INSTALLED = "not installed here (some interpreters have no wheel of it)"
+pa = pytest.importorskip("pyarrow", reason=f"pyarrow {NOT_INSTALLED}")
+pytest.importorskip("pyarrow.compute", reason=f"pyarrow {NOT_INSTALLED}")
 
 from test_differential import REGRESSIONS, lines, lines_of_every_width  # noqa: E402
 
