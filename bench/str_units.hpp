@@ -27,8 +27,10 @@ struct StrUnits {
         }
     }
 
-    // The scan of the line on `kernel`; the number of tags, or 0 when memory
-    // ran out.
+    // The scan of the line on `kernel`, as parse_str runs it: a str of wider
+    // units is checked for surrogates and has the OR of its units taken on
+    // the way. The number of tags, or 0 when memory ran out or the line
+    // holds a surrogate.
     size_t scan(const marquill::Kernel& kernel) const {
         switch (width) {
             case 1: return scan(kernel, latin1);
@@ -38,10 +40,17 @@ struct StrUnits {
     }
 
 private:
+    static size_t scan(const marquill::Kernel& kernel, const std::vector<uint8_t>& units) {
+        marquill::TagSpans spans;
+        if (!kernel.bytes.find_tags(units.data(), static_cast<int64_t>(units.size()), spans)) return 0;
+        return spans.size();
+    }
     template <class Unit>
     static size_t scan(const marquill::Kernel& kernel, const std::vector<Unit>& units) {
         marquill::TagSpans spans;
-        if (!kernel.of<Unit>().find_tags(units.data(), static_cast<int64_t>(units.size()), spans)) return 0;
+        marquill::UnitsSummary<Unit> summary{};
+        const auto n = static_cast<int64_t>(units.size());
+        if (!kernel.of<Unit>().find_tags_and_summarize(units.data(), n, spans, summary) || summary.surrogate) return 0;
         return spans.size();
     }
 

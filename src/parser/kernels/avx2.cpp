@@ -198,7 +198,12 @@ struct Avx2 : BlockWindows<Avx2, 32> {
         __m256i any = _mm256_setzero_si256();
         __m256i found = _mm256_setzero_si256();
         take_in(s + n - 16, any, found);
-        for (int64_t k = 0; k + 16 <= n; k += 16) take_in(s + k, any, found);
+        int64_t k = 0;
+        for (; k + 32 <= n; k += 32) {  // two at a time: the loop's own instructions were a quarter of it
+            take_in(s + k, any, found);
+            take_in(s + k + 16, any, found);
+        }
+        if (k + 16 <= n) take_in(s + k, any, found);
         const __m128i half = _mm_or_si128(_mm256_castsi256_si128(any), _mm256_extracti128_si256(any, 1));
         return {or_of_lanes<Unit>(word_of(half)), !_mm256_testz_si256(found, found)};
     }
