@@ -67,16 +67,15 @@ void check_value(const marquill::Tag& tag, std::string_view input) {
 }
 
 // The spans of `line` on every kernel, which must all be those of the
-// portable one.
+// portable one; for wider units, also those of find_tags_and_summarize,
+// whose summary must be that of a loop over the units.
 template <class Unit>
 std::vector<marquill::TagSpan> spans_on_every_kernel(const Unit* line, int64_t n) {
     marquill::TagSpans expected;
     require(marquill::runnable_kernel("portable")->of<Unit>().find_tags(line, n, expected), "scan has memory");
     std::vector<marquill::TagSpan> flat;
     expected.for_each([&](const marquill::TagSpan& span) { flat.push_back(span); });
-    for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
-        marquill::TagSpans spans;
-        require(kernel->of<Unit>().find_tags(line, n, spans), "scan has memory");
+    auto require_expected = [&](const marquill::TagSpans& spans) {
         require(spans.size() == flat.size(), "every kernel finds as many tags");
         size_t k = 0;
         spans.for_each([&](const marquill::TagSpan& span) {
@@ -85,6 +84,24 @@ std::vector<marquill::TagSpan> spans_on_every_kernel(const Unit* line, int64_t n
                         span.fixed == other.fixed,
                     "every kernel finds the same spans");
         });
+    };
+    for (const marquill::Kernel* kernel : marquill::runnable_kernels()) {
+        marquill::TagSpans spans;
+        require(kernel->of<Unit>().find_tags(line, n, spans), "scan has memory");
+        require_expected(spans);
+        if constexpr (sizeof(Unit) >= 2) {
+            marquill::TagSpans summarized;
+            marquill::UnitsSummary<Unit> summary{};
+            require(kernel->of<Unit>().find_tags_and_summarize(line, n, summarized, summary), "scan has memory");
+            require_expected(summarized);
+            Unit any = 0;
+            bool surrogate = false;
+            for (int64_t k = 0; k < n; ++k) {
+                any |= line[k];
+                surrogate |= line[k] >= 0xd800 && line[k] <= 0xdfff;
+            }
+            require(summary.any == any && summary.surrogate == surrogate, "the summary is of every unit");
+        }
     }
     return flat;
 }
