@@ -9,6 +9,7 @@ import json
 import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 from pathlib import Path
@@ -254,6 +255,37 @@ def test_threads_parse_at_once():
     for thread in threads:
         thread.join()
     assert results == [[row_of(line) for line in column.to_pylist()] for column in columns]
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded interpreter")
+def test_threads_parse_at_once_without_the_gil():
+    """As above, in an interpreter of its own: a reader of Arrow the suite
+    imports (DuckDB's) may have enabled the GIL in this one."""
+    script = textwrap.dedent(
+        """
+        import sys
+        import threading
+        import pyarrow as pa
+        from marquill_parsing import parse_column, parse_str
+        columns = [pa.array([f"[pixel {k}]{{name}} line {n}" for n in range(20_000)]) for k in range(4)]
+        results = [None] * 4
+        def parse(k):
+            results[k] = pa.chunked_array(parse_column(columns[k])).to_pylist()
+        threads = [threading.Thread(target=parse, args=(k,)) for k in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for column, rows in zip(columns, results):
+            for line, row in zip(column.to_pylist(), rows):
+                template, tags = parse_str(line)
+                assert row == {"template": template, "tags": [{"kind": k, "value": v} for k, v in tags]}
+        print(sys._is_gil_enabled())
+        """
+    )
+    environment = {name: value for name, value in os.environ.items() if name != "PYTHON_GIL"}
+    done = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True, timeout=120)
+    assert done.stdout.strip() == "False", done.stderr
 
 
 @pytest.mark.skipif(sys.platform != "linux", reason="limits the address space with RLIMIT_AS, as Linux counts it")
