@@ -7,14 +7,16 @@ an Arrow column at once, outside the interpreter. Pure, stateless and safe
 to call from any number of threads at once.
 """
 
+from collections.abc import Callable
 from typing import Any, Protocol, final
 
 __version__: str
 
-class ArrowStreamExportable(Protocol):
+# What parse_column takes: an Arrow PyCapsule exporter of either kind.
+class _ArrowStreamExportable(Protocol):
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
-class ArrowArrayExportable(Protocol):
+class _ArrowArrayExportable(Protocol):
     def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
 
 @final
@@ -33,7 +35,8 @@ class ParsedColumn:
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any:
         """The rows as a capsule of an Arrow stream, in the input's chunks."""
 
-    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[Any, Any]:
+    @property
+    def __arrow_c_array__(self) -> Callable[..., tuple[Any, Any]]:
         """The rows as capsules of an Arrow schema and array; only a
         ParsedColumn of one chunk has this method."""
 
@@ -64,7 +67,7 @@ def parse_str(text: str, /) -> tuple[str, list[tuple[bytes, str]]]:
     ``UnicodeEncodeError`` if it holds a lone surrogate.
     """
 
-def parse_column(strings: ArrowStreamExportable | ArrowArrayExportable, /) -> ParsedColumn:
+def parse_column(strings: _ArrowStreamExportable | _ArrowArrayExportable, /) -> ParsedColumn:
     """Split every line of an Arrow column of strings, as ``parse_str`` does.
 
     ``strings`` is any object that exports an Arrow array or stream of

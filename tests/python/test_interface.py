@@ -24,7 +24,16 @@ def test_signatures_are_introspectable():
     assert parse_str.__text_signature__ == "($module, text, /)"
 
 
-STUB = Path(__file__).parents[2] / "src" / "marquill_parsing" / "marquill_parsing.pyi"
+# the stub installed beside the module, or the source tree's where the module
+# was built by CMake alone
+STUB = next(
+    stub
+    for stub in [
+        Path(marquill_parsing.__file__).with_name("marquill_parsing.pyi"),
+        Path(__file__).parents[2] / "src" / "marquill_parsing" / "marquill_parsing.pyi",
+    ]
+    if stub.exists()
+)
 
 
 def stub_docs():
