@@ -7,7 +7,7 @@
 #                             script fails if any of them did
 #   scripts/lint.sh --format  rewrite: ruff's safe fixes, ruff format and
 #                             clang-format over every C, C++ and Python file
-#                             but the vendored ones of third_party/, kept as
+#                             but the vendored ones of src/third_party/, kept as
 #                             their authors wrote them
 #
 # Their settings: .clang-format, [tool.ruff] and [tool.mypy] in
@@ -23,7 +23,7 @@ cd "$root"
 cxx=()
 while read -r file; do
     [ -f "$file" ] && cxx+=("$file")
-done < <(git ls-files --cached --others --exclude-standard -- '*.c' '*.h' '*.cpp' '*.hpp' ':!third_party')
+done < <(git ls-files --cached --others --exclude-standard -- '*.c' '*.h' '*.cpp' '*.hpp' ':!src/third_party')
 
 if [ "${1:-}" = --format ]; then
     set -e

@@ -34,17 +34,17 @@ assert tag and tag[1] == "manylinux_2_28_x86_64", wheel
 info = next(n for n in z.namelist() if n.endswith(".dist-info/METADATA"))
 meta = HeaderParser().parsestr(z.read(info).decode())
 # the module's licence and that of the nanoarrow compiled into it
-licences = ["LICENSE", "third_party/nanoarrow/LICENSE.txt", "third_party/nanoarrow/NOTICE.txt"]
+licences = ["LICENSE", "src/third_party/nanoarrow/LICENSE.txt", "src/third_party/nanoarrow/NOTICE.txt"]
 assert meta["License-Expression"] == "MIT AND Apache-2.0", meta["License-Expression"]
 assert meta.get_all("License-File") == licences, meta.get_all("License-File")
 assert not [c for c in meta.get_all("Classifier") if c.startswith("License ::")]
 assert z.read(info.replace("METADATA", "licenses/LICENSE")).startswith(b"MIT License")
-apache = z.read(info.replace("METADATA", "licenses/third_party/nanoarrow/LICENSE.txt"))
+apache = z.read(info.replace("METADATA", "licenses/src/third_party/nanoarrow/LICENSE.txt"))
 assert b"Apache License" in apache and b"Version 2.0" in apache
 
 members = {m.split("/", 1)[1] for m in tarfile.open(sdist).getnames() if "/" in m}
 for needed in ["LICENSE", "pyproject.toml", "CMakeLists.txt", "README.md", "PKG-INFO", *licences,
-               "third_party/nanoarrow/src/nanoarrow.cc", "third_party/nanoarrow/include/nanoarrow/nanoarrow.h",
+               "src/third_party/nanoarrow/nanoarrow.cc", "src/third_party/nanoarrow/nanoarrow.h",
                "src/marquill_parsing/module.cpp", "src/marquill_parsing/marquill_parsing.pyi",
                "tests/reference_model.py", "tests/python/test_parse_str.py"]:
     assert needed in members, needed

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Refreshes third_party/nanoarrow from nanoarrow's sdist on PyPI, which holds
-# the C library's sources: bundled into one header and one source file,
-# compiled as C++, its symbols prefixed so that they never meet another
-# copy of nanoarrow loaded into the same process (pyarrow's, nanoarrow's
-# own Python package).
+# Refreshes src/third_party/nanoarrow from nanoarrow's sdist on PyPI, which
+# holds the C library's sources: bundled into two headers and one source
+# file, compiled as C++, its symbols prefixed so that they never meet another
+# copy of nanoarrow loaded into the same process (pyarrow's, nanoarrow's own
+# Python package), and its includes written from src/, as the parser's are.
 #   scripts/vendor-nanoarrow.sh            the pinned version below
 #   scripts/vendor-nanoarrow.sh 0.10.0 <sha256 of its sdist>
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 version=${1:-0.9.0}
 sha256=${2:-1ce15bbed8532839347faa78824c5dbd3769bff60661003e34c6fba5dd881bd3}
-out=$root/third_party/nanoarrow
+out=$root/src/third_party/nanoarrow
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -19,6 +19,6 @@ echo "$sha256  $work/nanoarrow-$version.tar.gz" | sha256sum --check --quiet -
 tar xzf "$work/nanoarrow-$version.tar.gz" -C "$work"
 source_tree=$work/nanoarrow-$version/subprojects/arrow-nanoarrow
 python3 "$source_tree/ci/scripts/bundle.py" --cpp --symbol-namespace MarquillArrow \
-    --include-output-dir "$out/include" --source-output-dir "$out/src"
+    --header-namespace third_party/nanoarrow/ --include-output-dir "$root/src" --source-output-dir "$out"
 sed -i "s/^nanoarrow [0-9.]*, .*/nanoarrow $version, sdist sha256 $sha256/" "$out/README.md"
-echo "third_party/nanoarrow: nanoarrow $version"
+echo "src/third_party/nanoarrow: nanoarrow $version"

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "marquill_parsing/doc_strings.hpp"
-#include "nanoarrow/nanoarrow.hpp"
 #include "parser/parsed_column.hpp"
 #include "parser/string_column.hpp"
+#include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill_binding {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 namespace marquill {
 

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "nanoarrow/nanoarrow.hpp"
 #include "parser/kernel.hpp"
 #include "parser/string_column.hpp"
+#include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill {
 

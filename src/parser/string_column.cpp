@@ -5,11 +5,11 @@
 #include <limits>
 #include <string_view>
 
-#include "nanoarrow/nanoarrow.hpp"
 #include "parser/column_buffers.hpp"
 #include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
 #include "parser/template_text.hpp"
+#include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill {
 

@@ -12,8 +12,8 @@
 // knows the Python interpreter, and nothing needs it to run.
 #pragma once
 
-#include "nanoarrow/nanoarrow.h"
 #include "parser/kernel.hpp"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 namespace marquill {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "nanoarrow/nanoarrow.hpp"
 #include "parse_helpers.hpp"
 #include "parser/keywords.hpp"
 #include "parser/parsed_column.hpp"
 #include "parser/string_column.hpp"
+#include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace {
 

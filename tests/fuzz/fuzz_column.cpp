@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "nanoarrow/nanoarrow.hpp"
 #include "parser/kernel.hpp"
 #include "parser/parsed_text.hpp"
 #include "parser/string_column.hpp"
+#include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace {
 

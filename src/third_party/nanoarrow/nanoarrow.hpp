@@ -51,7 +51,7 @@
 #include <exception>
 #include <string>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 NANOARROW_CXX_NAMESPACE_BEGIN
 
@@ -131,7 +131,7 @@ NANOARROW_CXX_NAMESPACE_END
 #include <stdint.h>
 #include <string.h>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 NANOARROW_CXX_NAMESPACE_BEGIN
 
@@ -191,7 +191,7 @@ inline bool operator==(ArrowStringView l, ArrowStringView r) {
 
 #include <string.h>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 NANOARROW_CXX_NAMESPACE_BEGIN
 
@@ -621,7 +621,7 @@ NANOARROW_CXX_NAMESPACE_END
 
 #include <stdint.h>
 #include <utility>
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 NANOARROW_CXX_NAMESPACE_BEGIN
 
@@ -708,7 +708,7 @@ NANOARROW_CXX_NAMESPACE_END
 #include <type_traits>
 
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 NANOARROW_CXX_NAMESPACE_BEGIN
 

@@ -45,7 +45,7 @@
 
 #endif
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 const char* ArrowNanoarrowVersion(void) { return NANOARROW_VERSION; }
 
@@ -825,7 +825,7 @@ ArrowErrorCode ArrowDecimalAppendStringToBuffer(const struct ArrowDecimal* decim
 #include <stdlib.h>
 #include <string.h>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 static void ArrowSchemaReleaseInternal(struct ArrowSchema* schema) {
   if (schema->format != NULL) ArrowFree((void*)schema->format);
@@ -2584,7 +2584,7 @@ ArrowErrorCode ArrowMetadataBuilderRemove(struct ArrowBuffer* buffer,
 #include <stdlib.h>
 #include <string.h>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 static void ArrowArrayReleaseInternal(struct ArrowArray* array) {
   // Release buffers held by this array
@@ -4432,7 +4432,7 @@ ArrowErrorCode ArrowArrayViewCompare(const struct ArrowArrayView* actual,
 
 #include <errno.h>
 
-#include "nanoarrow/nanoarrow.h"
+#include "third_party/nanoarrow/nanoarrow.h"
 
 struct BasicArrayStreamPrivate {
   struct ArrowSchema schema;
