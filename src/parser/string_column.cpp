@@ -26,6 +26,11 @@ bool fail(ColumnError& error, ColumnFault fault, const char* format, Args... arg
     return false;
 }
 
+// A buffer of no bytes may have no address; its strings are then all empty.
+const char* bytes_of(const ArrowBufferView& buffer) noexcept {
+    return buffer.data.as_char != nullptr ? buffer.data.as_char : "";
+}
+
 // Whether row i of the array is null; without a bitmap none is.
 struct Validity {
     const uint8_t* bits;  // null when no row is null
@@ -44,9 +49,10 @@ struct OffsetRows {
     std::string_view row(int64_t i) const noexcept {
         return {data + offsets[i], static_cast<size_t>(offsets[i + 1] - offsets[i])};
     }
-    // The bytes the n rows span, null rows' included.
+    // The bytes the n rows span, null rows' included. An empty array may
+    // have no offsets at all.
     bool measure(int64_t n, Validity, int64_t& bytes, ColumnError&) const noexcept {
-        bytes = offsets[n] - offsets[0];
+        bytes = n == 0 ? 0 : offsets[n] - offsets[0];
         return true;
     }
 };
@@ -337,12 +343,12 @@ bool parse_string_array(const ArrowSchema& schema,
         case NANOARROW_TYPE_STRING:
             return parse_rows(*view.get(),
                               OffsetRows<int32_t>{view->buffer_views[1].data.as_int32 + view->offset,
-                                                  view->buffer_views[2].data.as_char},
+                                                  bytes_of(view->buffer_views[2])},
                               kernel, out, error);
         case NANOARROW_TYPE_LARGE_STRING:
             return parse_rows(*view.get(),
                               OffsetRows<int64_t>{view->buffer_views[1].data.as_int64 + view->offset,
-                                                  view->buffer_views[2].data.as_char},
+                                                  bytes_of(view->buffer_views[2])},
                               kernel, out, error);
         default: return parse_rows(*view.get(), ViewRows{view.get()}, kernel, out, error);
     }

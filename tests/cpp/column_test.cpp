@@ -155,6 +155,21 @@ TEST(Column, EmptyAndAllNullChunks) {
     }
 }
 
+// A producer may give an array of no rows, or of empty strings only, no
+// buffers at all.
+TEST(Column, ArraysWithoutBuffers) {
+    for (const ArrowType type : {NANOARROW_TYPE_STRING, NANOARROW_TYPE_LARGE_STRING}) {
+        const int64_t zeros[2] = {0, 0};
+        for (const int64_t length : {0, 1}) {
+            nanoarrow::UniqueSchema schema;
+            require_ok(ArrowSchemaInitFromType(schema.get(), type));
+            const void* buffers[3] = {nullptr, length == 0 ? nullptr : zeros, nullptr};
+            const ArrowArray array{length, 0, 0, 3, 0, buffers, nullptr, nullptr, [](ArrowArray*) {}, nullptr};
+            expect_rows(*schema.get(), array, {""}, 0, marquill::best_kernel());
+        }
+    }
+}
+
 TEST(Column, OtherTypesAreNotStrings) {
     for (const ArrowType type : {NANOARROW_TYPE_BINARY, NANOARROW_TYPE_INT64, NANOARROW_TYPE_LARGE_BINARY}) {
         nanoarrow::UniqueSchema schema;
