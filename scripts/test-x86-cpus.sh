@@ -36,4 +36,6 @@ for model in Nehalem:sse2 Haswell:avx2; do
     output=$(qemu-x86_64 -cpu "$cpu" "$build/parser_tests" 2>&1) || { echo "$output" | tail -40; exit 1; }
     echo "$output" | grep -E '^kernels:|PASSED'
     grep -q "(best: $best)" <<<"$output" || { echo "expected the $best kernel on $cpu" >&2; exit 1; }
+    output=$(qemu-x86_64 -cpu "$cpu" "$build/column_tests" 2>&1) || { echo "$output" | tail -40; exit 1; }
+    echo "$output" | grep -E 'PASSED'
 done

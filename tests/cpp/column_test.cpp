@@ -11,8 +11,8 @@
 
 #include "parse_helpers.hpp"
 #include "parser/keywords.hpp"
-#include "parser/parsed_column.hpp"
-#include "parser/string_column.hpp"
+#include "column/parsed_column.hpp"
+#include "column/string_column.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "parser/kernel.hpp"
 #include "parser/parsed_text.hpp"
-#include "parser/string_column.hpp"
+#include "column/string_column.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace {

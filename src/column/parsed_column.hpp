@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "parser/kernel.hpp"
-#include "parser/string_column.hpp"
+#include "column/string_column.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill {

@@ -1,4 +1,4 @@
-#include "parser/parsed_column.hpp"
+#include "column/parsed_column.hpp"
 
 #include <cerrno>
 #include <new>

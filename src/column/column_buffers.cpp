@@ -3,7 +3,7 @@
 #define _GNU_SOURCE
 #endif
 
-#include "parser/column_buffers.hpp"
+#include "column/column_buffers.hpp"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "parser/string_column.hpp"
+#include "column/string_column.hpp"
 
 #include <cinttypes>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
-#include "parser/column_buffers.hpp"
+#include "column/column_buffers.hpp"
 #include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
 #include "parser/template_text.hpp"

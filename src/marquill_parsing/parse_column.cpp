@@ -1,4 +1,4 @@
-#include "marquill_parsing/column_binding.hpp"
+#include "marquill_parsing/parse_column.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "marquill_parsing/doc_strings.hpp"
-#include "parser/parsed_column.hpp"
-#include "parser/string_column.hpp"
+#include "marquill_parsing/module_state.hpp"
+#include "column/parsed_column.hpp"
+#include "column/string_column.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill_binding {
@@ -345,7 +346,11 @@ PyObject* new_parsed_column_type(PyObject* module) {
     return PyType_FromModuleAndSpec(module, &parsedColumnSpec, nullptr);
 }
 
-PyObject* parse_column(const marquill::Kernel& kernel, PyTypeObject* type, PyObject* strings) {
+PyObject* parse_column(PyObject* module, PyObject* strings) {
+    const ModuleState* state = ready_state_of(module);
+    if (state == nullptr) return nullptr;
+    const marquill::Kernel& kernel = *state->kernel;
+    auto* type = reinterpret_cast<PyTypeObject*>(state->parsedColumnType);
     InputColumn input;
     if (!take_column(strings, input)) return nullptr;
     ColumnError error;
