@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "parser/kernel.hpp"
 #include "column/string_column.hpp"
+#include "parser/kernel.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill {

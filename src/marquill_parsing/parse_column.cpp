@@ -5,10 +5,10 @@
 #include <new>
 #include <vector>
 
-#include "marquill_parsing/doc_strings.hpp"
-#include "marquill_parsing/module_state.hpp"
 #include "column/parsed_column.hpp"
 #include "column/string_column.hpp"
+#include "marquill_parsing/doc_strings.hpp"
+#include "marquill_parsing/module_state.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace marquill_binding {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "parse_helpers.hpp"
-#include "parser/keywords.hpp"
 #include "column/parsed_column.hpp"
 #include "column/string_column.hpp"
+#include "parse_helpers.hpp"
+#include "parser/keywords.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "column/string_column.hpp"
 #include "parser/kernel.hpp"
 #include "parser/parsed_text.hpp"
-#include "column/string_column.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
 
 namespace {
