@@ -1,11 +1,12 @@
 """The example's renderer on the pixel arguments the markup allows."""
 
 import importlib.util
-from pathlib import Path
 
 import pytest
 
-DEMO_PATH = Path(__file__).parents[2] / "examples" / "demo.py"
+from support import ROOT
+
+DEMO_PATH = ROOT / "examples" / "demo.py"
 demo_loader = importlib.util.spec_from_file_location("demo", DEMO_PATH)
 demo = importlib.util.module_from_spec(demo_loader)
 demo_loader.loader.exec_module(demo)

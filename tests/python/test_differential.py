@@ -13,6 +13,7 @@ from hypothesis import strategies as st
 from marquill_parsing import parse_str
 from reference_model import ARGUMENT_TAGS, FIXED_TAGS
 from reference_model import parse as model_parse
+from support import Line
 
 settings.register_profile("default", max_examples=3000, deadline=None)
 settings.register_profile("long", max_examples=300_000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -97,11 +98,6 @@ def test_matches_model(line):
 @given(st.text())
 def test_matches_model_on_any_text(line):
     check_against_model(line)
-
-
-class Line(str):
-    """A subclass's characters are not stored in the object as a compact
-    str's are."""
 
 
 def _testcapi_or_none():

@@ -2,20 +2,17 @@
 
 import ast
 import importlib.metadata
-import importlib.util
 import inspect
-import os
 import platform
 import re
-import subprocess
 import sys
-import sysconfig
 from pathlib import Path
 
 import pytest
 
 import marquill_parsing
 from marquill_parsing import parse_str
+from support import ROOT, needs_free_threading, new_module, run_child
 
 
 def test_signatures_are_introspectable():
@@ -30,7 +27,7 @@ STUB = next(
     stub
     for stub in [
         Path(marquill_parsing.__file__).with_name("marquill_parsing.pyi"),
-        Path(__file__).parents[2] / "src" / "marquill_parsing" / "marquill_parsing.pyi",
+        ROOT / "src" / "marquill_parsing" / "marquill_parsing.pyi",
     ]
     if stub.exists()
 )
@@ -78,7 +75,7 @@ def test_version_is_the_distributions():
     except importlib.metadata.PackageNotFoundError:
         # built by CMake alone, as for aarch64, with no metadata installed:
         # the version the build read from pyproject.toml
-        pyproject = (Path(__file__).parents[2] / "pyproject.toml").read_text(encoding="utf-8")
+        pyproject = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
         version = re.search(r'^version = "([^"]+)"$', pyproject, re.MULTILINE)[1]
     assert marquill_parsing.__version__ == version
 
@@ -86,9 +83,7 @@ def test_version_is_the_distributions():
 def test_a_module_not_yet_executed_refuses_calls():
     # what import machinery, a lazy loader or a test tool can hold: the
     # module object the import system made, before its exec step has run
-    found = importlib.util.find_spec("marquill_parsing")
-    assert found is not None
-    module = importlib.util.module_from_spec(found)
+    module = new_module()
     for line in ["plain", "[center]x"]:
         with pytest.raises(SystemError, match="not initialised"):
             module.parse_str(line)
@@ -120,14 +115,8 @@ def test_parser_scans_with_the_fastest_kernel_of_its_processor():
     assert KERNEL_FOR_MACHINE.get(platform.machine(), "portable") in kernels
 
 
-FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
-
-
-@pytest.mark.skipif(not FREE_THREADED, reason="needs a free-threaded interpreter")
+@needs_free_threading
 def test_import_leaves_the_gil_disabled():
     # in an interpreter of its own: a reader of Arrow the column tests import
     # here may have enabled the GIL in this one
-    environment = {name: value for name, value in os.environ.items() if name != "PYTHON_GIL"}
-    code = "import sys, marquill_parsing; print(sys._is_gil_enabled())"
-    ran = subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True, text=True, check=True)
-    assert ran.stdout.strip() == "False"
+    assert run_child("import sys, marquill_parsing; print(sys._is_gil_enabled())") == "False\n"

@@ -2,51 +2,31 @@
 called, and many of them created and closed."""
 
 import json
-import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
 from marquill_parsing import parse_str
+from support import SAMPLE_LINES, UNDER_SANITIZER, run_child
 
 interpreters = pytest.importorskip(
     "concurrent.interpreters", reason="needs concurrent.interpreters (CPython 3.14 or newer)"
 )
 from concurrent.futures import InterpreterPoolExecutor  # noqa: E402  (there since the same version)
 
-UNDER_SANITIZER = "LD_PRELOAD" in os.environ and "asan" in os.environ["LD_PRELOAD"]
-
-# Every width of str, with and without tags.
-LINES = [
-    "",
-    "plain",
-    "Hello [center]{name}!",
-    "a\0[left]b",
-    "x{a}}{b}",
-    "[pixel 5[nowrap]]z",
-    "café [font é]",
-    "ø{ÿ}",
-    "灯塔[style 粗体]{名字}——",
-    "—",
-    "😀[passport]{x😀}",
-    "[font 😀]",
-]
-
 
 def test_imports_and_parses_in_an_interpreter_of_its_own():
     interpreter = interpreters.create()
     try:
         interpreter.exec("import marquill_parsing")
-        results = [interpreter.call(parse_str, line) for line in LINES]
+        results = [interpreter.call(parse_str, line) for line in SAMPLE_LINES]
     finally:
         interpreter.close()
-    assert results == [parse_str(line) for line in LINES]
+    assert results == [parse_str(line) for line in SAMPLE_LINES]
 
 
 def test_a_pool_of_two_interpreters_gives_what_the_main_one_gives():
-    lines = LINES * 50
+    lines = SAMPLE_LINES * 50
     with InterpreterPoolExecutor(2) as pool:
         results = list(pool.map(parse_str, lines))
     assert results == [parse_str(line) for line in lines]
@@ -61,30 +41,20 @@ def test_a_pool_of_two_interpreters_gives_what_the_main_one_gives():
 # interpreter had not freed when it was closed) and the bytes malloc hands
 # out (the module's own allocations and larger objects), where glibc says.
 CHURN = textwrap.dedent("""
-    import ctypes, gc, json, sys
+    import gc, json, sys
     from concurrent import interpreters
+    from support import MALLINFO2, malloced
 
-    LINES = json.loads(sys.argv[1])
+    SAMPLE_LINES = json.loads(sys.argv[1])
     COUNT = int(sys.argv[2])
     WORK = {
-        "control": f"for line in {LINES!r}: line.partition('[')",
-        "module": f"from marquill_parsing import parse_str\\nfor line in {LINES!r}: parse_str(line)",
+        "control": f"for line in {SAMPLE_LINES!r}: line.partition('[')",
+        "module": f"from marquill_parsing import parse_str\\nfor line in {SAMPLE_LINES!r}: parse_str(line)",
     }
-
-    class MallInfo2(ctypes.Structure):
-        _fields_ = [(name, ctypes.c_size_t) for name in
-                    "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
-
-    try:
-        mallinfo2 = ctypes.CDLL(None).mallinfo2
-        mallinfo2.restype = MallInfo2
-    except (OSError, AttributeError):
-        mallinfo2 = None
 
     def usage():
         gc.collect()
-        info = mallinfo2() if mallinfo2 else None
-        return [sys.getallocatedblocks(), info.uordblks + info.hblkhd if info else None]
+        return [sys.getallocatedblocks(), malloced() if MALLINFO2 else None]
 
     def churn(work, count):
         for _ in range(count):
@@ -108,11 +78,7 @@ CHURN = textwrap.dedent("""
 
 def test_many_interpreters_created_used_and_closed_leave_nothing_behind():
     count = 100
-    child = subprocess.run(
-        [sys.executable, "-c", CHURN, json.dumps(LINES), str(count)], capture_output=True, text=True, timeout=600
-    )
-    assert child.returncode == 0, child.stderr
-    growth = json.loads(child.stdout)
+    growth = json.loads(run_child(CHURN, json.dumps(SAMPLE_LINES), count))
     if UNDER_SANITIZER:
         return  # PYTHONMALLOC=malloc and the sanitizer's malloc count nothing of the above
     (control_blocks, control_bytes), (module_blocks, module_bytes) = growth["control"], growth["module"]

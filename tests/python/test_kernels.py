@@ -1,25 +1,23 @@
 """Every kernel the processor runs, chosen with MARQUILL_KERNEL, against the
 model; and the names the variable refuses."""
 
-import importlib.util
 import types
 
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from test_differential import FORMS, check_form_against_model, lines, lines_of_every_width
 
 import marquill_parsing
 from reference_model import parse as model_parse
+from support import new_module
+from test_differential import FORMS, check_form_against_model, lines, lines_of_every_width
 
 
 def module_on_kernel(monkeypatch, name):
     """A new instance of the module, executed with MARQUILL_KERNEL=name."""
     monkeypatch.setenv("MARQUILL_KERNEL", name)
-    found = importlib.util.find_spec("marquill_parsing")
-    assert found is not None and found.loader is not None
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
+    module = new_module()
+    module.__spec__.loader.exec_module(module)
     return module
 
 

@@ -7,11 +7,8 @@ import ctypes
 import gc
 import json
 import os
-import subprocess
 import sys
-import sysconfig
 import textwrap
-import threading
 from pathlib import Path
 
 import pytest
@@ -20,24 +17,15 @@ from hypothesis import strategies as st
 
 import marquill_parsing
 from marquill_parsing import parse_column, parse_str
+from support import ROOT, in_threads, needs_capped_child, needs_free_threading, reader_or_skip, row_of, run_child
 
-NOT_INSTALLED = "not installed here (some interpreters have no wheel of it)"
-pa = pytest.importorskip("pyarrow", reason=f"pyarrow {NOT_INSTALLED}")
-pytest.importorskip("pyarrow.compute", reason=f"pyarrow {NOT_INSTALLED}")
+pa = reader_or_skip("pyarrow")
+reader_or_skip("pyarrow.compute")
 
 from test_differential import REGRESSIONS, lines, lines_of_every_width  # noqa: E402
 
 STRING_TYPES = [pa.string(), pa.large_string(), pa.string_view()]
-UNDER_SANITIZER = "LD_PRELOAD" in os.environ and "asan" in os.environ["LD_PRELOAD"]
-DIALOGUE = (Path(__file__).parents[2] / "examples" / "dialogue.txt").read_text(encoding="utf-8").splitlines()
-
-
-def row_of(line):
-    """parse_str's result as the row pyarrow reads back."""
-    if line is None:
-        return None
-    template, tags = parse_str(line)
-    return {"template": template, "tags": [{"kind": kind, "value": value} for kind, value in tags]}
+DIALOGUE = (ROOT / "examples" / "dialogue.txt").read_text(encoding="utf-8").splitlines()
 
 
 def check_column(strings, arrow_type, chunk_sizes=()):
@@ -244,67 +232,42 @@ def test_malformed_arrays_are_a_value_error(made):
 
 def test_threads_parse_at_once():
     columns = [pa.array([line + f" [pixel {k}]" for line in DIALOGUE] * 50) for k in range(4)]
-    results = [None] * len(columns)
-
-    def parse(k):
-        results[k] = pa.chunked_array(parse_column(columns[k])).to_pylist()
-
-    threads = [threading.Thread(target=parse, args=(k,)) for k in range(len(columns))]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    results = in_threads(lambda k: pa.chunked_array(parse_column(columns[k])).to_pylist(), len(columns))
     assert results == [[row_of(line) for line in column.to_pylist()] for column in columns]
 
 
-@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded interpreter")
+@needs_free_threading
 def test_threads_parse_at_once_without_the_gil():
     """As above, in an interpreter of its own: a reader of Arrow the suite
     imports (DuckDB's) may have enabled the GIL in this one."""
     script = textwrap.dedent(
         """
         import sys
-        import threading
         import pyarrow as pa
-        from marquill_parsing import parse_column, parse_str
+        from marquill_parsing import parse_column
+        from support import in_threads, row_of
         columns = [pa.array([f"[pixel {k}]{{name}} line {n}" for n in range(20_000)]) for k in range(4)]
-        results = [None] * 4
-        def parse(k):
-            results[k] = pa.chunked_array(parse_column(columns[k])).to_pylist()
-        threads = [threading.Thread(target=parse, args=(k,)) for k in range(4)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
-        for column, rows in zip(columns, results):
-            for line, row in zip(column.to_pylist(), rows):
-                template, tags = parse_str(line)
-                assert row == {"template": template, "tags": [{"kind": k, "value": v} for k, v in tags]}
+        results = in_threads(lambda k: pa.chunked_array(parse_column(columns[k])).to_pylist(), 4)
+        assert results == [[row_of(line) for line in column.to_pylist()] for column in columns]
         print(sys._is_gil_enabled())
         """
     )
-    environment = {name: value for name, value in os.environ.items() if name != "PYTHON_GIL"}
-    done = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True, timeout=120)
-    assert done.stdout.strip() == "False", done.stderr
+    assert run_child(script, timeout=120) == "False\n"
 
 
-@pytest.mark.skipif(sys.platform != "linux", reason="limits the address space with RLIMIT_AS, as Linux counts it")
-@pytest.mark.skipif(UNDER_SANITIZER, reason="AddressSanitizer reserves more address space than the limit leaves")
+@needs_capped_child
 def test_running_out_of_memory_is_a_memory_error():
     """With the address space capped, a column whose output cannot be
     reserved raises MemoryError, leaves its input as it was, and a smaller
     one parses after it."""
     script = textwrap.dedent(
         """
-        import resource
         import pyarrow as pa
         from marquill_parsing import parse_column
+        from support import cap_address_space
         big = pa.array(["[center]" + "x" * 4000] * 100_000)  # 400 MB
         small = pa.array(["[left]y"] * 1000)
-        status = open("/proc/self/status").read().split("VmSize:")[1]
-        in_use = int(status.split()[0]) * 1024
-        # room for the big column's templates, not for its values beside them
-        resource.setrlimit(resource.RLIMIT_AS, (in_use + big.nbytes + (64 << 20), resource.RLIM_INFINITY))
+        cap_address_space(big.nbytes + (64 << 20))  # room for the big column's templates, not its values too
         for _ in range(3):
             try:
                 parse_column(big)
@@ -314,8 +277,6 @@ def test_running_out_of_memory_is_a_memory_error():
                 raise SystemExit("no MemoryError")
         assert big[99_999].as_py().endswith("x")
         assert pa.chunked_array(parse_column(small)).to_pylist()[0]["template"] == "{}y"
-        print("ok")
         """
     )
-    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
-    assert done.stdout.strip() == "ok", done.stderr
+    run_child(script, timeout=120)

@@ -4,6 +4,7 @@ import pytest
 
 import marquill_parsing
 from marquill_parsing import parse_str
+from support import SAMPLE_LINES, Line
 
 
 @pytest.mark.parametrize(
@@ -45,10 +46,6 @@ def test_result_types():
         assert type(value) is str
 
 
-class Line(str):
-    pass
-
-
 def test_a_line_without_tags_is_its_own_template():
     line = "".join(["plain ", "[text] {"])  # built at run time, not a constant
     text, tags = parse_str(line)
@@ -57,20 +54,7 @@ def test_a_line_without_tags_is_its_own_template():
     assert type(text) is str and text == line
 
 
-@pytest.mark.parametrize(
-    "line",
-    [
-        "plain words",
-        "[center]x{name}",
-        "café crème",
-        "[font é]ø{x}",
-        "灯塔已经黑了——",
-        "[style 粗体]灯塔{x}",
-        "the lamp 😀",
-        "😀[center]{x}",
-    ],
-    ids=["ASCII", "ASCII, tags", "Latin-1", "Latin-1, tags", "BMP", "BMP, tags", "astral", "astral, tags"],
-)
+@pytest.mark.parametrize("line", SAMPLE_LINES)
 def test_the_line_keeps_its_size(line):
     """Nothing is left cached in the caller's str, such as its UTF-8."""
     line = (line + " ")[:-1]  # a new str, that no call has touched
@@ -87,17 +71,6 @@ def test_results_are_new_objects():
 
 def test_str_subclass_is_accepted():
     assert parse_str(Line("[left]x")) == ("{}x", [(b"a", "left")])
-
-
-@pytest.mark.parametrize("argument", [b"[center]", bytearray(b"x"), 5, None, ["[left]"], memoryview(b"")])
-def test_non_str_is_refused(argument):
-    with pytest.raises(TypeError, match="^Expected a string argument$"):
-        parse_str(argument)
-
-
-def test_lone_surrogate_raises_the_encoding_error():
-    with pytest.raises(UnicodeEncodeError):
-        parse_str("[font \ud800]")
 
 
 @pytest.mark.parametrize("arguments", [(), ("a", "b")])

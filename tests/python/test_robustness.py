@@ -1,39 +1,20 @@
 """Hostile, huge and concurrent use; running out of memory; leaks."""
 
 import gc
-import os
-import subprocess
 import sys
-import sysconfig
 import textwrap
-import threading
 
 import pytest
 
 from marquill_parsing import parse_str
 from reference_model import parse as model_parse
-
-UNDER_SANITIZER = "LD_PRELOAD" in os.environ and "asan" in os.environ["LD_PRELOAD"]
-
-MIXED = [
-    "",
-    "plain",
-    "Hello [center]{name}!",
-    "[font é[style b]c]",
-    "x{a}}{b}",
-    "{{{",
-    "[pixel 5[nowrap]]z",
-    "a\0[left]b",
-    "😀[passport]€",
-    "[font x{a}]",
-    "]]]]",
-]
+from support import FREE_THREADED, MALLINFO2, SAMPLE_LINES, Line, in_threads, needs_capped_child, run_child
 
 
 def test_many_calls_leave_no_objects_behind():
     def churn(times):
         for _ in range(times):
-            for line in MIXED:
+            for line in SAMPLE_LINES:
                 parse_str(line)
             for bad in (b"[center]", None, 3):
                 with pytest.raises(TypeError):
@@ -44,13 +25,9 @@ def test_many_calls_leave_no_objects_behind():
     churn(100)
     gc.collect()
     before = sys.getallocatedblocks()
-    churn(10**5 // len(MIXED))
+    churn(10**5 // len(SAMPLE_LINES))
     gc.collect()
     assert abs(sys.getallocatedblocks() - before) < 100
-
-
-class Line(str):
-    pass
 
 
 @pytest.mark.parametrize(
@@ -59,12 +36,14 @@ class Line(str):
         b"x",
         bytearray(b"x"),
         memoryview(b"x"),
+        memoryview(b""),
         1,
         1.5,
         1j,
         None,
         True,
         [],
+        ["[left]"],
         (),
         {},
         set(),
@@ -102,85 +81,23 @@ def test_64_mib_with_tags_throughout():
 def test_threads_get_the_results_of_one():
     """Truly parallel on a free-threaded interpreter, where the module runs
     without the GIL."""
-    lines = MIXED * 200
+    lines = SAMPLE_LINES * 200
     expected = [model_parse(line) for line in lines]
-    results = [None] * 8
-    barrier = threading.Barrier(8)
-
-    def work(slot):
-        barrier.wait()
-        results[slot] = [parse_str(line) for _ in range(5) for line in lines][-len(lines) :]
-
-    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    results = in_threads(lambda _: [parse_str(line) for _ in range(5) for line in lines][-len(lines) :], 8)
     assert results == [expected] * 8
 
 
 # Run in a child whose address space is capped just above what it holds, so
 # the parser's own allocations fail. Memory the C++ side allocated is seen in
 # malloc's counters, which must return to where they were.
-def _address_space_cap_applies():
-    """Whether a lowered RLIMIT_AS takes: qemu-user reports success and
-    ignores it, so that its own allocations do not fail. The probe lowers
-    this process's soft limit far above any use, reads it back, restores it."""
-    import resource
-
-    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-    probe = 1 << 46 if hard == resource.RLIM_INFINITY else hard - 1
-    try:
-        resource.setrlimit(resource.RLIMIT_AS, (probe, hard))
-        return resource.getrlimit(resource.RLIMIT_AS)[0] == probe
-    finally:
-        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-
-
-def _capped_child_unsupported():
-    """Why a child with a capped address space cannot run here, or None."""
-    if not sys.platform.startswith("linux"):
-        return "needs Linux: the child reads /proc/self/status and caps RLIMIT_AS"
-    if not _address_space_cap_applies():
-        return "needs RLIMIT_AS to be applied, which this system ignores (qemu-user does)"
-    return None
-
-
-def _exhaustion_unsupported():
-    """Why the child below cannot work on this system, or None if it can."""
-    if _capped_child_unsupported() is not None:
-        return _capped_child_unsupported()
-    try:
-        import ctypes
-
-        ctypes.CDLL(None).mallinfo2  # noqa: B018 (the look-up is the test: AttributeError without it)
-    except (ImportError, OSError, AttributeError):
-        return "needs glibc 2.33 or newer: the child reads malloc's counters with mallinfo2"
-    return None
-
-
-CAPPED_CHILD_UNSUPPORTED = _capped_child_unsupported()
-EXHAUSTION_UNSUPPORTED = _exhaustion_unsupported()
 EXHAUSTION = textwrap.dedent("""
-    import ctypes, resource, sys
+    import sys
     from marquill_parsing import parse_str
-
-    class MallInfo2(ctypes.Structure):
-        _fields_ = [(name, ctypes.c_size_t) for name in
-                    "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
-
-    libc = ctypes.CDLL(None)
-    libc.mallinfo2.restype = MallInfo2
-
-    def malloced():
-        info = libc.mallinfo2()
-        return info.uordblks + info.hblkhd
+    from support import cap_address_space, malloced
 
     line = sys.argv[1] * int(sys.argv[2])
     parse_str("[center]warm {up}")
-    with open("/proc/self/status") as status:
-        vm = next(int(l.split()[1]) for l in status if l.startswith("VmSize")) * 1024
-    resource.setrlimit(resource.RLIMIT_AS, (vm + (256 << 20), resource.RLIM_INFINITY))
+    cap_address_space(256 << 20)
     before = malloced()
     for _ in range(3):
         try:
@@ -192,12 +109,13 @@ EXHAUSTION = textwrap.dedent("""
     leaked = malloced() - before
     assert leaked < (1 << 20), leaked
     assert parse_str("after [left]{x}") == ("after {}{}", [(b"a", "left"), (b"r", "x")])
-    print("ok")
 """)
 
 
-@pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer reserves address space of its own")
-@pytest.mark.skipif(EXHAUSTION_UNSUPPORTED is not None, reason=str(EXHAUSTION_UNSUPPORTED))
+@needs_capped_child
+@pytest.mark.skipif(
+    MALLINFO2 is None, reason="needs glibc 2.33 or newer: the child reads malloc's counters with mallinfo2"
+)
 @pytest.mark.parametrize(
     "unit, count",
     [
@@ -207,18 +125,14 @@ EXHAUSTION = textwrap.dedent("""
     ids=["tag-array", "text-buffer"],
 )
 def test_memory_exhaustion_raises_memory_error(unit, count):
-    child = subprocess.run(
-        [sys.executable, "-c", EXHAUSTION, unit, str(count)], capture_output=True, text=True, timeout=600
-    )
-    assert child.returncode == 0, child.stderr
-    assert child.stdout == "ok\n"
+    run_child(EXHAUSTION, unit, count)
 
 
 # On the free-threaded 3.14 build, PyList_New releases its half-made list
 # before setting the list's item pointer when the item array cannot be
 # allocated, and list_dealloc then reads whatever that memory held.
 @pytest.mark.skipif(
-    bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+    FREE_THREADED,
     reason="PyList_New's own failure path is unsafe on free-threaded CPython 3.14",
 )
 @pytest.mark.parametrize(
@@ -255,24 +169,18 @@ def test_failing_object_creation_releases_everything(line):
 # well above what the line and its template need: what the parse keeps per
 # bracket must stay small.
 CAPPED_PARSE = textwrap.dedent("""
-    import resource
     from marquill_parsing import parse_str
+    from support import cap_address_space
 
     line = "[center]" + "[]" * 2**23
     expected = ("{}" + "[]" * 2**23, [(b"a", "center")])
     parse_str("[center]warm {up}")
-    with open("/proc/self/status") as status:
-        vm = next(int(l.split()[1]) for l in status if l.startswith("VmSize")) * 1024
-    resource.setrlimit(resource.RLIMIT_AS, (vm + (256 << 20), resource.RLIM_INFINITY))
+    cap_address_space(256 << 20)
     assert parse_str(line) == expected
-    print("ok")
 """)
 
 
-@pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer reserves address space of its own")
-@pytest.mark.skipif(CAPPED_CHILD_UNSUPPORTED is not None, reason=str(CAPPED_CHILD_UNSUPPORTED))
+@needs_capped_child
 def test_16_mib_of_brackets_parse_in_little_memory():
     assert model_parse("[center]" + "[]" * 64) == ("{}" + "[]" * 64, [(b"a", "center")])  # the child's expectation
-    child = subprocess.run([sys.executable, "-c", CAPPED_PARSE], capture_output=True, text=True, timeout=600)
-    assert child.returncode == 0, child.stderr
-    assert child.stdout == "ok\n"
+    run_child(CAPPED_PARSE)
