@@ -65,7 +65,7 @@ rm -rf "$fresh"
 copy=$root/build/wheel-tests
 rm -rf "$copy"
 mkdir -p "$copy"
-cp -r "$root/tests" "$root/examples" "$root/pyproject.toml" "$root/README.md" "$copy/"
+cp -r "$root/tests" "$root/examples" "$root/docs" "$root/pyproject.toml" "$root/README.md" "$copy/"
 test_command=$("$venv/bin/python" -c '
 import sys, tomllib
 print(tomllib.load(open(sys.argv[1], "rb"))["tool"]["cibuildwheel"]["test-command"])' \
