@@ -13,7 +13,20 @@ side by side in one run:
   own (the route makes and frees a million tuples between calls);
 - two threads, each given its own half, against one thread given both;
 - the peak memory of one call beyond its input, against the bytes of the
-  output (measured in a fresh process, Linux only).
+  output (measured in a fresh process, Linux only);
+- what Polars spends importing the result: pl.Series(parsed) against the
+  parse itself;
+- a dictionary column of 1,000 distinct lines against the same rows as
+  plain strings;
+- the Polars query of docs/columns.md on the streaming engine, in fresh
+  processes limited to 1 and to 2 threads (POLARS_MAX_THREADS);
+- DuckDB: parse_column as a SQL function against a query over a
+  ParsedColumn; pandas: Series.from_arrow against ArrowExtensionArray;
+- the engines' own regular expressions for the same markup (the pattern of
+  regex_equivalent.py): Polars str.replace_all and str.extract_all, eager
+  and lazy, DuckDB regexp_replace and regexp_extract_all, pyarrow compute;
+  each with its count of rows that differ from parse_str's on markup-dense
+  lines.
 
 Each time is the median of the rounds, the routes interleaved round by
 round; the ratios are what to compare, since times here move between runs.
@@ -23,19 +36,37 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
+import random
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
+import duckdb
+import pandas as pd
 import polars as pl
 import pyarrow as pa
+import pyarrow.compute as pc
 
-from corpus import SEED, SPEAKERS, lines_of, random_word
+import regex_equivalent
+from corpus import SEED, SPEAKERS, lines_of, random_tag, random_word
 from marquill_parsing import parse_column, parse_str
+
+# docs/columns.md's expression and SQL type of a parsed line
+PARSED = pl.Struct({"template": pl.String, "tags": pl.List(pl.Struct({"kind": pl.Binary, "value": pl.String}))})
+PARSE_MARKUP = pl.col("line").map_batches(
+    lambda lines: pl.Series(parse_column(lines)), return_dtype=PARSED, is_elementwise=True
+)
+PARSED_SQL = "struct(template varchar, tags struct(kind blob, value varchar)[])"
+TAG = regex_equivalent.TAG.pattern
+# markup a regex tends to read otherwise: unclosed and nested openers, stray brackets and braces
+BROKEN = ("[pixel ", "[font a", "[style ", "{", "}", "]", "[", "{a}}", "x{a{b}c}", "[center ]", "[Center]")
 
 
 def dialogue(count: int) -> list[str]:
@@ -84,14 +115,209 @@ def peak_memory(count: int) -> dict[str, int]:
     return {"input": array.nbytes, "output": parsed.nbytes, "peak_growth": status("VmHWM") - before}
 
 
+def markup_dense(count: int) -> list[str]:
+    """Lines of 4 to 12 pieces, tags, words and a tenth of broken markup, some run together."""
+    rng = random.Random(SEED + 29)
+    pieces: list[Callable[[], str]] = [lambda: random_tag(rng), lambda: random_word(rng), lambda: rng.choice(BROKEN)]
+
+    def piece() -> str:
+        return rng.choices(pieces, (5, 4, 1))[0]() + rng.choice(("", " "))
+
+    return ["".join(piece() for _ in range(rng.randint(4, 12))) for _ in range(count)]
+
+
+def tags_of(matches: list[str]) -> list[tuple[bytes, str]]:
+    """The (kind, value) pairs of a regex route's matched tags, each read by
+    itself (not timed: only to compare the rows with parse_str's)."""
+    return [pair for match in matches for pair in regex_equivalent.parse(match)[1]]
+
+
+def regex_routes(lines: pa.Array) -> dict[str, Callable[[], tuple[Any, Any]]]:
+    """Each engine's own route to the templates and the tags' text, by the
+    pattern TAG: two columns, as the engine gives them."""
+    frame = pl.DataFrame({"line": lines})
+    replaced = pl.col("line").str.replace_all(TAG, "{}")
+    found = pl.col("line").str.extract_all(TAG)
+    con = duckdb.connect()
+    con.register("lines", pa.table({"line": lines}))
+    sql = f"select regexp_replace(line, '{TAG}', '{{}}', 'g'), regexp_extract_all(line, '{TAG}') from lines"
+
+    def polars(result: pl.DataFrame) -> tuple[Any, Any]:
+        return result.to_series(0), result.to_series(1)
+
+    def arrow() -> tuple[Any, Any]:
+        marked = pc.replace_substring_regex(lines, TAG, "\x1f\\0\x1f")  # each tag between two separators
+        return pc.replace_substring_regex(lines, TAG, "{}"), pc.list_slice(pc.split_pattern(marked, "\x1f"), 1, None, 2)
+
+    def duck() -> tuple[Any, Any]:
+        result = con.sql(sql).to_arrow_table()
+        return result.column(0), result.column(1)
+
+    return {
+        "Polars eager": lambda: polars(frame.select(replaced, found.alias("tags"))),
+        "Polars lazy": lambda: polars(frame.lazy().select(replaced, found.alias("tags")).collect()),
+        "DuckDB": duck,
+        "pyarrow compute": arrow,
+    }
+
+
+def listed(column: Any) -> list[Any]:
+    rows: list[Any] = column.to_list() if isinstance(column, pl.Series) else column.to_pylist()
+    return rows
+
+
+def wrong_rows(lines: list[str], route: Callable[[], tuple[Any, Any]]) -> int:
+    """The rows of a regex route that differ from parse_str's."""
+    templates, matches = route()
+    return sum(
+        parse_str(line) != (template, tags_of(found))
+        for line, template, found in zip(lines, listed(templates), listed(matches), strict=True)
+    )
+
+
+def streaming_query(path: str, rounds: int) -> dict[str, float]:
+    """Run in a fresh process, POLARS_MAX_THREADS set by the caller: the
+    median time of the documented query on the streaming engine."""
+    frame = pl.read_ipc(path)
+    query = frame.lazy().select(PARSE_MARKUP)
+    query.collect(engine="streaming")  # the thread pool started, the pages touched
+    return median_times({"query": lambda: query.collect(engine="streaming")}, rounds)
+
+
+def polars_threads(lines: list[str], rounds: int) -> dict[int, float]:
+    """The streaming query's time with 1 and with 2 Polars threads."""
+    with tempfile.TemporaryDirectory() as directory:
+        path = str(Path(directory) / "lines.arrow")
+        pl.DataFrame({"line": lines}).write_ipc(path)
+        times = {}
+        for threads in (1, 2):
+            measured = subprocess.run(
+                [sys.executable, __file__, "--streaming-query", path, "--rounds", str(rounds)],
+                env={**os.environ, "POLARS_MAX_THREADS": str(threads)},
+                check=True,
+                capture_output=True,
+                text=True,
+            )
+            times[threads] = json.loads(measured.stdout)["query"]
+    return times
+
+
+def engines(
+    args: argparse.Namespace, lines: list[str], array: pa.Array, series: pl.Series
+) -> list[tuple[str, str, str]]:
+    """The engines' routes; prints each and returns the summary's rows."""
+    rounds = max(1, args.rounds // 2)
+    parsed = parse_column(series)
+    polars = median_times({"parse": lambda: parse_column(series), "import": lambda: pl.Series(parsed)}, args.rounds)
+    share = polars["import"] / polars["parse"]
+    print(
+        f"Polars: pl.Series(parsed) {polars['import'] * 1e3:.1f} ms, parse_column(series) "
+        f"{polars['parse'] * 1e3:.1f} ms: the import is {share:.1%} of the parse"
+    )
+    summary = [("Polars: pl.Series(parsed) / parse_column(series)", f"{share:.1%}", "<= 5%")]
+
+    rng = random.Random(SEED + 1)
+    indices = pa.array([rng.randrange(1000) for _ in range(len(lines))], type=pa.int32())
+    dictionary = pa.DictionaryArray.from_arrays(indices, pa.array(dialogue(1000), type=pa.large_string()))
+    plain = dictionary.cast(pa.large_string())
+    try:
+        coded = median_times(
+            {
+                "plain": lambda: pa.chunked_array(parse_column(plain)),
+                "dictionary": lambda: pa.chunked_array(parse_column(dictionary)),
+            },
+            args.rounds,
+        )
+        speedup = f"{coded['plain'] / coded['dictionary']:.1f}"
+        print(
+            f"dictionary of 1,000 lines: {coded['dictionary'] * 1e3:.1f} ms, the same rows plain "
+            f"{coded['plain'] * 1e3:.1f} ms: {speedup} times faster"
+        )
+    except TypeError as refused:
+        speedup = "refused"
+        print(f"dictionary of 1,000 lines: refused ({refused})")
+    summary.append((f"{len(lines):,} rows over 1,000 distinct lines: plain / dictionary time", speedup, ">= 10"))
+
+    threads = polars_threads(lines, args.rounds)
+    scaling = threads[1] / threads[2]
+    print(
+        f"Polars streaming query, POLARS_MAX_THREADS=1: {threads[1] * 1e3:.1f} ms, =2: {threads[2] * 1e3:.1f} ms: "
+        f"{scaling:.2f} times"
+    )
+    summary.append(("Polars streaming query: 2 threads / 1 thread throughput", f"{scaling:.2f}", ">= 1.6"))
+
+    con = duckdb.connect()
+    con.create_function("parse_markup", parse_column, ["varchar"], PARSED_SQL, type="arrow")
+    con.register("lines", pa.table({"line": array}))
+    duck = median_times(
+        {
+            "function": lambda: con.sql("select parse_markup(line) from lines").to_arrow_table(),
+            "query": lambda: con.register("parsed", parse_column(array)).sql("from parsed").to_arrow_table(),
+        },
+        rounds,
+    )
+    print(
+        f"DuckDB: select parse_markup(line) {duck['function'] * 1e3:.1f} ms, parse_column and "
+        f"from parsed {duck['query'] * 1e3:.1f} ms"
+    )
+    summary.append(
+        ("DuckDB: SQL function / parse_column and `from parsed`", f"{duck['function'] / duck['query']:.2f}", "—")
+    )
+
+    frame = pd.Series(lines, dtype="str")
+    pandas = median_times(
+        {
+            "from_arrow": lambda: pd.Series.from_arrow(parse_column(frame)),
+            "extension": lambda: pd.Series(pd.arrays.ArrowExtensionArray(pa.chunked_array(parse_column(frame)))),
+        },
+        rounds,
+    )
+    print(
+        f"pandas: Series.from_arrow {pandas['from_arrow'] * 1e3:.1f} ms (dtype object), "
+        f"ArrowExtensionArray {pandas['extension'] * 1e3:.1f} ms"
+    )
+    summary.append(
+        ("pandas: Series.from_arrow / ArrowExtensionArray", f"{pandas['from_arrow'] / pandas['extension']:.1f}", "—")
+    )
+
+    dense = markup_dense(args.dense_lines)
+    dense_routes = regex_routes(pa.array(dense, type=pa.large_string()))
+    routes: dict[str, Callable[[], object]] = {"parse_column": lambda: pa.chunked_array(parse_column(array))}
+    routes.update(regex_routes(array))
+    regex = median_times(routes, rounds)
+    ours = sum(
+        row != {"template": template, "tags": [{"kind": k, "value": v} for k, v in tags]}
+        for row, (template, tags) in zip(
+            pa.chunked_array(parse_column(pa.array(dense))).to_pylist(),
+            (parse_str(line) for line in dense),
+            strict=True,
+        )
+    )
+    print(f"regex routes, {len(lines):,} dialogue lines; rows unlike parse_str's of {len(dense):,} markup-dense lines")
+    print(f"  parse_column     {regex['parse_column'] * 1e3:8.1f} ms, wrong rows {ours}")
+    for name, route in dense_routes.items():
+        wrong = wrong_rows(dense, route)
+        ratio = regex[name] / regex["parse_column"]
+        print(f"  {name:16} {regex[name] * 1e3:8.1f} ms, {ratio:5.1f} times parse_column, wrong rows {wrong}")
+        summary.append(
+            (f"regex, {name}: time / parse_column's; wrong rows of {len(dense):,}", f"{ratio:.1f}; {wrong}", "—")
+        )
+    return summary
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--lines", type=int, default=1_000_000)
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--dense-lines", type=int, default=20_000, help="markup-dense lines the regex routes read")
     parser.add_argument("--peak-memory", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--streaming-query", metavar="PATH", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.peak_memory:
         print(json.dumps(peak_memory(args.lines)))
+        return
+    if args.streaming_query:
+        print(json.dumps(streaming_query(args.streaming_query, args.rounds)))
         return
 
     lines = dialogue(args.lines)
@@ -137,6 +363,15 @@ def main() -> None:
         f"{arrow['parse_column'] / arrow['two threads']:.2f} times one thread's throughput"
     )
 
+    summary = [
+        (
+            "parse_column, one thread, in rounds of its own",
+            f"{size / alone['parse_column'] / 1e9:.2f} GB/s",
+            ">= 1.5 GB/s",
+        )
+    ]
+    summary += engines(args, lines, array, series)
+
     if sys.platform == "linux":
         measured = subprocess.run(
             [sys.executable, __file__, "--peak-memory", "--lines", str(args.lines)],
@@ -149,6 +384,10 @@ def main() -> None:
             f"memory: peak growth {memory['peak_growth'] / 1e6:.1f} MB for an output of "
             f"{memory['output'] / 1e6:.1f} MB: {(memory['peak_growth'] - memory['output']) / 1e6:+.1f} MB beyond it"
         )
+
+    print("\n| figure | measured | goal |\n| --- | ---: | ---: |")
+    for figure, measured_value, goal in summary:
+        print(f"| {figure} | {measured_value} | {goal} |")
 
 
 if __name__ == "__main__":

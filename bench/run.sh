@@ -6,7 +6,9 @@
 #   callgrind  instructions per line of the core, of parse_str and of the floor
 #   threads    parse_str in 1 thread against 2 on the free-threaded 3.14t
 #   columns    parse_column on 1,000,000 dialogue lines beside the per-line
-#              routes of pyarrow and Polars; 2 threads against 1; its memory
+#              routes of pyarrow and Polars; 2 threads against 1; its memory;
+#              the engines' routes (Polars import, dictionaries, streaming,
+#              DuckDB, pandas) and their own regular expressions
 #   plot       throughput against input size, bench/results/throughput.png
 # and prints the tables of all of them (bench/report.py). Results go to
 # bench/results/, which git ignores: a run rewrites no tracked file.
@@ -138,7 +140,7 @@ stage_threads() {
 }
 
 stage_columns() {
-    log "parse_column on a whole column, beside the per-line routes (pyarrow, Polars)"
+    log "parse_column on a whole column, beside the per-line routes and the engines' own (pyarrow, Polars, DuckDB, pandas)"
     "$python" -m pip install -q -r "$root/bench/requirements-columns.txt"
     "$python" "$root/bench/columns.py" | tee "$results/columns.txt"
 }
