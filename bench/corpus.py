@@ -26,6 +26,9 @@ import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+import reference_model  # noqa: E402  (found through the path above)
+
 SEED = 20_000
 CJK_SEED = SEED + 2
 LATIN1_SEED = SEED + 3
@@ -42,7 +45,7 @@ WORDS = (
 ).split()
 NON_ASCII_WORDS = ("café", "naïve", "Grüße", "über", "日本", "こんにちは", "😀", "—", "…")
 PLAIN_BRACKETS = ("[sic]", "[Enter]", "(laughs)")
-FIXED_TAGS = ("[center]", "[left]", "[right]", "[nowrap]", "[passport]", "[autowrap]", "[noautowrap]")
+FIXED_TAGS = tuple(f"[{match.decode()}" for match, _ in reference_model.FIXED_TAGS)
 RAW_NAMES = ("player", "gold", "item", "days", "captain", "target_name", "count")
 STYLES = ("whisper", "shout", "red", "italic", "bold")
 FONTS = ("serif", "mono", "Noto Sans", "Noto Sans 日本", "big")

@@ -4,6 +4,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdlib>
 
 #include "marquill_parsing/doc_strings.hpp"
@@ -47,6 +49,37 @@ PyObject* runnable_names_text() noexcept {
     return text;
 }
 
+// The keyword table as tests/reference_model.py writes it: a (match, kind)
+// pair of bytes for each row, such as (b"center]", b"a") and (b"pixel ",
+// b"a"), for the test that compares the two.
+PyObject* keywords_tuple() noexcept {
+    PyObject* rows = PyTuple_New(marquill::keywordCount);
+    if (rows == nullptr) return nullptr;
+    for (int k = 0; k < marquill::keywordCount; ++k) {
+        const marquill::Keyword& keyword = marquill::keywords[k];
+        std::array<char, 16> match{};
+        for (size_t j = 0; j < marquill::match_size(keyword); ++j) match[j] = marquill::match_at(keyword, j);
+        PyObject* row = Py_BuildValue("(y#y#)", match.data(), static_cast<Py_ssize_t>(marquill::match_size(keyword)),
+                                      &keyword.kind, Py_ssize_t{1});
+        if (row == nullptr) {
+            Py_DECREF(rows);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(rows, k, row);
+    }
+    return rows;
+}
+
+// Adds `value` to the module as `name`, taking the reference: NULL, or a
+// failure to add it, returns -1 with an exception set.
+int add_new_object(PyObject* module, const char* name, PyObject* value) noexcept {
+    if (value == nullptr || PyModule_AddObject(module, name, value) < 0) {
+        Py_XDECREF(value);
+        return -1;
+    }
+    return 0;
+}
+
 // The kernel MARQUILL_KERNEL names, or the fastest the processor runs; NULL
 // with ImportError set when the name is no kernel this processor runs (or
 // another exception, should the message find no memory).
@@ -83,12 +116,11 @@ int module_exec(PyObject* module) noexcept {
     }
     // The distribution's version, which the build takes from pyproject.toml.
     if (PyModule_AddStringConstant(module, "__version__", MARQUILL_VERSION) < 0) return -1;
-    // The kernel that scans, and those it could have been, for the tests and
-    // the benchmarks.
-    if (PyModule_AddStringConstant(module, "_search_path", kernel->name) < 0) return -1;
-    PyObject* names = runnable_names_tuple();
-    if (names == nullptr || PyModule_AddObject(module, "_kernels", names) < 0) {
-        Py_XDECREF(names);
+    // The kernel that scans, those it could have been, and the keyword
+    // table, for the tests and the benchmarks.
+    if (PyModule_AddStringConstant(module, "_kernel", kernel->name) < 0 ||
+        add_new_object(module, "_kernels", runnable_names_tuple()) < 0 ||
+        add_new_object(module, "_keywords", keywords_tuple()) < 0) {
         return -1;
     }
     state.parsedColumnType = marquill_binding::new_parsed_column_type(module);

@@ -19,8 +19,9 @@ struct Keyword {
     bool opener;            // an argument tag's opener, whose word a space follows; a fixed tag's is followed by ']'
 };
 
-// Adding a tag is adding its row here (and to tests/reference_model.py, and
-// to the documents). No match (a word and what follows it) is a prefix of
+// Adding a tag is adding its row here, to tests/reference_model.py and to
+// the documents that show the tags, README.md and the stub: the tests of
+// tests/python/test_keywords.py name whichever lacks it. No match (a word and what follows it) is a prefix of
 // another, so at most one row matches at a '['.
 inline constexpr Keyword keywords[] = {
     {"center", 'a', false},     {"left", 'a', false},     {"right", 'a', false},     // alignments

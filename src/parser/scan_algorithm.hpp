@@ -502,7 +502,7 @@ constexpr UnitKernel<Unit> unit_kernel() noexcept {
     }
 }
 
-// The kernel of a primitives struct, under the name `_search_path` reports.
+// The kernel of a primitives struct, under the name `_kernel` reports.
 template <class Simd>
 constexpr Kernel kernel_of(const char* name) noexcept {
     return {name, unit_kernel<Simd, uint8_t>(), unit_kernel<Simd, uint16_t>(), unit_kernel<Simd, uint32_t>()};

@@ -1,13 +1,15 @@
 # One case of tests/cpp/keyword_tables/: the keyword table with the case's
-# rows added, compiled as a kernel file is (on its own, syntax only), must
-# fail with the message of the rule the rows break and print the keyword
-# that breaks it, or compile when the case expects that.
+# rows added, or the case's rows alone, compiled as a kernel file is (on its
+# own, syntax only), must fail with the message of the rule the rows break
+# and print the keyword that breaks it, or compile when the case expects that.
 #
 #   cmake -DCASE=path/to/case.rows -DSOURCE_DIR=... -DWORK_DIR=... \
 #         -DCOMPILER=c++ "-DFLAGS=..." -P check_keyword_table.cmake
 #
 # A case file holds C++ rows and, in comments, "expect: compiles" or
-# "expect: TEXT" (a part of the rule's message) and "keyword: WORD".
+# "expect: TEXT" (a part of the rule's message), "keyword: WORD", and
+# "table: these rows alone" for a case that must not depend on the size or
+# the words of the table it would be added to.
 cmake_minimum_required(VERSION 3.18)
 
 file(READ "${CASE}" case_text)
@@ -15,22 +17,31 @@ string(REGEX MATCH "// expect: ([^\n]*)" _ "${case_text}")
 set(expected "${CMAKE_MATCH_1}")
 string(REGEX MATCH "// keyword: ([^\n]*)" _ "${case_text}")
 set(keyword "${CMAKE_MATCH_1}")
+string(FIND "${case_text}" "// table: these rows alone" rows_alone)
 if(expected STREQUAL "")
   message(FATAL_ERROR "${CASE} says nothing it expects (// expect: ...)")
 endif()
 string(REGEX REPLACE "//[^\n]*\n" "" rows "${case_text}")
 
-# The header with the rows added at the end of its table.
+# The header with the rows added at the end of its table, or in its place.
 set(header "${SOURCE_DIR}/src/parser/keywords.hpp")
+set(opening "inline constexpr Keyword keywords[] = {")
 file(READ "${header}" text)
-string(FIND "${text}" "inline constexpr Keyword keywords[] = {" table_start)
+string(FIND "${text}" "${opening}" table_start)
 if(table_start EQUAL -1)
-  message(FATAL_ERROR "no keyword table (inline constexpr Keyword keywords[] = {) in ${header}")
+  message(FATAL_ERROR "no keyword table (${opening}) in ${header}")
 endif()
 string(SUBSTRING "${text}" ${table_start} -1 table_on)
 string(FIND "${table_on}" "\n};" table_length)
 math(EXPR table_end "${table_start} + ${table_length} + 1")
-string(SUBSTRING "${text}" 0 ${table_end} before)
+if(rows_alone EQUAL -1)
+  string(SUBSTRING "${text}" 0 ${table_end} before)
+else()
+  string(LENGTH "${opening}" opening_length)
+  math(EXPR rows_start "${table_start} + ${opening_length}")
+  string(SUBSTRING "${text}" 0 ${rows_start} before)
+  string(APPEND before "\n")
+endif()
 string(SUBSTRING "${text}" ${table_end} -1 after)
 get_filename_component(name "${CASE}" NAME_WE)
 set(include_dir "${WORK_DIR}/${name}")

@@ -110,7 +110,7 @@ KERNEL_FOR_MACHINE = {"x86_64": "sse2", "AMD64": "sse2", "aarch64": "neon", "arm
 
 def test_parser_scans_with_the_fastest_kernel_of_its_processor():
     kernels = marquill_parsing._kernels
-    assert marquill_parsing._search_path == kernels[0]
+    assert marquill_parsing._kernel == kernels[0]
     assert kernels[-1] == "portable"
     assert KERNEL_FOR_MACHINE.get(platform.machine(), "portable") in kernels
 

@@ -25,7 +25,7 @@ def module_on_kernel(monkeypatch, name):
 def kernel_module(request):
     with pytest.MonkeyPatch.context() as monkeypatch:
         module = module_on_kernel(monkeypatch, request.param)
-    assert module._search_path == request.param
+    assert module._kernel == request.param
     return module
 
 
@@ -56,4 +56,4 @@ def test_a_kernel_the_processor_lacks_is_refused_at_import(monkeypatch, name):
 
 
 def test_an_empty_name_takes_the_fastest(monkeypatch):
-    assert module_on_kernel(monkeypatch, "")._search_path == marquill_parsing._kernels[0]
+    assert module_on_kernel(monkeypatch, "")._kernel == marquill_parsing._kernels[0]

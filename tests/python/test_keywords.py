@@ -1,13 +1,34 @@
-"""Every keyword the reference model knows, as a tag in a few places of a
-line and as near misses, against parse_str: a keyword the model knows and
-the parser lacks, or one they read differently, fails here at once, whatever
-hypothesis happens to draw."""
+"""The parser's keyword table against the reference model's, row for row;
+then every keyword the model knows, as a tag in a few places of a line and
+as near misses, against parse_str: a keyword one of them lacks, or one they
+read differently, fails here at once, whatever hypothesis happens to draw."""
 
 import pytest
 
+import marquill_parsing
 from marquill_parsing import parse_str
 from reference_model import ARGUMENT_TAGS, FIXED_TAGS
 from reference_model import parse as model_parse
+from support import ROOT
+from test_interface import STUB
+
+
+def test_the_parser_and_the_model_have_the_same_keywords():
+    table, model = set(marquill_parsing._keywords), set(FIXED_TAGS + ARGUMENT_TAGS)
+    for rows, missing_from, has in [
+        (table - model, "tests/reference_model.py", "src/parser/keywords.hpp"),
+        (model - table, "src/parser/keywords.hpp", "tests/reference_model.py"),
+    ]:
+        assert not rows, f"{missing_from} lacks the (match, kind) rows {sorted(rows)} of {has}"
+
+
+@pytest.mark.parametrize("document", [ROOT / "README.md", STUB], ids=lambda path: path.name)
+def test_the_documents_show_every_keyword(document):
+    """As "[center]" or "[pixel ...]": each tag the parser knows."""
+    text = document.read_text(encoding="utf-8")
+    missing = [f"[{match.decode()}" for match, _ in marquill_parsing._keywords if f"[{match.decode()}" not in text]
+    assert not missing, f"{document.name} does not show {missing}, which src/parser/keywords.hpp has"
+
 
 # (tag, kind, value) for each keyword: a fixed tag whole, an opener with an argument
 TAGS = [(f"[{match.decode()}", kind, match.decode()[:-1]) for match, kind in FIXED_TAGS] + [
