@@ -10,14 +10,21 @@ with a C++ compiler, Linux, macOS or Windows alike:
 Each session builds the module into a fresh environment of its interpreter,
 with the test group of pyproject.toml, and runs the Python suite against it.
 An interpreter that is not installed is skipped (an error where the
-environment variable CI is set); nox never downloads one. MARQUILL_WERROR=ON
+environment variable CI is set); nox never downloads one. Beside those on
+PATH it finds the CPythons scripts/bootstrap.sh has built into the project's
+cache, and its last lines name the interpreters it knows and did not run. MARQUILL_WERROR=ON
 in the environment builds the module with warnings as errors, as
 `make test-python` (scripts/test-python.sh) does, which runs this session on
 the interpreters it builds or finds. `make test`, on Debian, is the whole
 suite; CI runs it, and this session on macOS and Windows (CONTRIBUTING.md).
 """
 
+import atexit
 import os
+import re
+import shutil
+import sys
+from pathlib import Path
 
 import nox
 
@@ -25,12 +32,62 @@ nox.needs_version = ">=2025.10.14"  # the first to take download_python
 nox.options.sessions = ["tests"]
 
 PYPROJECT = nox.project.load_toml("pyproject.toml")
-# CPython's releases the module is built for, as [tool.cibuildwheel] lists them
-PYTHONS = ["3.10", "3.11", "3.12", "3.13", "3.14", "3.14t", "3.15", "3.15t"]
+# CPython's releases the module is built for, from [tool.cibuildwheel]'s
+# build list: "cp314t-*" is 3.14t
+PYTHONS = [
+    f"3.{match[1]}{match[2]}"
+    for match in (re.fullmatch(r"cp3(\d+)(t?)-\*", build) for build in PYPROJECT["tool"]["cibuildwheel"]["build"])
+    if match
+]
+
+
+def offer_built_interpreters() -> None:
+    """Puts the CPythons scripts/bootstrap.sh built (complete ones) on the
+    end of PATH, through links named as nox looks for them: not their own
+    bin directories, since 3.14t's holds a python3.14 too."""
+    default_cache = Path(os.environ.get("XDG_CACHE_HOME", Path.home() / ".cache")) / "marquill_parsing"
+    cache = Path(os.environ.get("MARQUILL_CACHE", default_cache))
+    links = Path(".nox", "built-interpreters")
+    shutil.rmtree(links, ignore_errors=True)
+    for prefix in sorted(cache.glob("cpython-*")):
+        minor = re.fullmatch(r"cpython-(3\.\d+)\.\d+(t?)", prefix.name)
+        executable = prefix / "bin" / f"python{minor[1]}{minor[2]}" if minor else None
+        if executable and executable.is_file() and (prefix / ".complete").exists():
+            links.mkdir(parents=True, exist_ok=True)
+            (links / executable.name).symlink_to(executable)
+    if links.exists():
+        os.environ["PATH"] = os.pathsep.join([os.environ.get("PATH", ""), str(links.resolve())])
+
+
+offer_built_interpreters()
+RAN: list[str] = []
+
+
+@atexit.register
+def say_what_did_not_run() -> None:
+    """After nox's summary: the interpreters of PYTHONS the session did not
+    run on, and whether nox found them, unless an interpreter was forced."""
+    if not RAN or not set(RAN) <= set(PYTHONS) or len(RAN) == len(PYTHONS):
+        return
+    missing = [python for python in PYTHONS if python not in RAN]
+    not_found = [python for python in missing if shutil.which(f"python{python}") is None]
+    not_chosen = [python for python in missing if python not in not_found]
+    print(
+        f"nox: tests ran on {len(RAN)} of the {len(PYTHONS)} interpreters noxfile.py knows: {', '.join(RAN)}",
+        file=sys.stderr,
+    )
+    if not_found:
+        print(
+            f"nox: not found here (not on PATH, not built by scripts/bootstrap.sh): {', '.join(not_found)}",
+            file=sys.stderr,
+        )
+    if not_chosen:
+        print(f"nox: found but not chosen: {', '.join(not_chosen)}", file=sys.stderr)
 
 
 @nox.session(python=PYTHONS, download_python="never")
 def tests(session: nox.Session) -> None:
+    RAN.append(str(session.python))
     werror = f"--config-settings=cmake.define.MARQUILL_WERROR={os.environ.get('MARQUILL_WERROR', 'OFF')}"
     session.install(".", *nox.project.dependency_groups(PYPROJECT, "test"), werror)
     for reader in nox.project.dependency_groups(PYPROJECT, "columns"):
