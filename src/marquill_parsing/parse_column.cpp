@@ -356,9 +356,10 @@ PyObject* parse_column(PyObject* module, PyObject* strings) {
     ColumnError error;
     if (!marquill::check_string_schema(*input.schema.get(), error)) return raise(error);
     ParsedColumn* column = nullptr;
-    Py_BEGIN_ALLOW_THREADS column =
-        ParsedColumn::parse(*input.schema.get(), input.chunks.data(), input.chunks.size(), kernel, error);
-    Py_END_ALLOW_THREADS if (column == nullptr) return raise(error);
+    Py_BEGIN_ALLOW_THREADS
+    column = ParsedColumn::parse(*input.schema.get(), input.chunks.data(), input.chunks.size(), kernel, error);
+    Py_END_ALLOW_THREADS
+    if (column == nullptr) return raise(error);
     auto* self = reinterpret_cast<ParsedColumnObject*>(PyType_GenericAlloc(type, 0));
     if (self == nullptr) {
         column->drop();
