@@ -10,9 +10,9 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "parse_helpers.hpp"
 #include "parser/kernel.hpp"
 #include "parser/keywords.hpp"
 
@@ -73,29 +73,14 @@ const std::vector<std::string> pieces = [] {
     return all;
 }();
 
-template <class Unit>
-std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> spans_of(const Kernel& kernel,
-                                                                          const Unit* line,
-                                                                          int64_t n) {
-    marquill::TagSpans spans;
-    EXPECT_TRUE(kernel.of<Unit>().find_tags(line, n, spans));
-    std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> fields;
-    spans.for_each([&](const marquill::TagSpan& s) { fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed); });
-    return fields;
-}
-
 // The spans of find_tags_and_summarize, which scans as find_tags does; its
 // summary is checked by expect_passes_agree.
 template <class Unit>
-std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> summarized_spans_of(const Kernel& kernel,
-                                                                                     const Unit* line,
-                                                                                     int64_t n) {
+std::vector<SpanFields> summarized_spans_of(const Unit* line, int64_t n, const Kernel& kernel) {
     marquill::TagSpans spans;
     marquill::UnitsSummary<Unit> summary{};
     EXPECT_TRUE(kernel.of<Unit>().find_tags_and_summarize(line, n, spans, summary));
-    std::vector<std::tuple<int64_t, int64_t, int64_t, char, int8_t>> fields;
-    spans.for_each([&](const marquill::TagSpan& s) { fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed); });
-    return fields;
+    return fields_of(spans);
 }
 
 template <class Unit>
@@ -114,12 +99,12 @@ void expect_scans_agree(std::mt19937& random, int64_t n, int density) {
             line[k++] = static_cast<Unit>('a' + random() % 26);
         }
     }
-    const auto expected = spans_of(portable(), line.get(), n);
+    const auto expected = spans_of(line.get(), n, portable());
     for (const Kernel* kernel : marquill::runnable_kernels()) {
-        ASSERT_EQ(spans_of(*kernel, line.get(), n), expected)
+        ASSERT_EQ(spans_of(line.get(), n, *kernel), expected)
             << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit) << " density=" << density;
         if constexpr (sizeof(Unit) >= 2) {
-            ASSERT_EQ(summarized_spans_of(*kernel, line.get(), n), expected)
+            ASSERT_EQ(summarized_spans_of(line.get(), n, *kernel), expected)
                 << "kernel " << kernel->name << " n=" << n << " width=" << sizeof(Unit) << " density=" << density;
         }
     }

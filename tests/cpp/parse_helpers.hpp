@@ -35,17 +35,26 @@ struct Flat {
     std::vector<FlatTag> tags;
 };
 
-// A span as a tuple, to compare the scans of the widths.
+// A span as a tuple, to compare the scans of the widths and of the kernels.
 using SpanFields = std::tuple<int64_t, int64_t, int64_t, char, int8_t>;
 
-template <class Unit>
-std::vector<SpanFields> spans_of(const std::vector<Unit>& line, const marquill::Kernel& kernel) {
-    marquill::TagSpans spans;
-    EXPECT_TRUE(kernel.of<Unit>().find_tags(line.data(), static_cast<int64_t>(line.size()), spans));
+inline std::vector<SpanFields> fields_of(const marquill::TagSpans& spans) {
     std::vector<SpanFields> fields;
     spans.for_each([&](const marquill::TagSpan& s) { fields.emplace_back(s.l, s.r, s.valueL, s.kind, s.fixed); });
     EXPECT_EQ(fields.size(), spans.size());
     return fields;
+}
+
+template <class Unit>
+std::vector<SpanFields> spans_of(const Unit* line, int64_t n, const marquill::Kernel& kernel) {
+    marquill::TagSpans spans;
+    EXPECT_TRUE(kernel.of<Unit>().find_tags(line, n, spans));
+    return fields_of(spans);
+}
+
+template <class Unit>
+std::vector<SpanFields> spans_of(const std::vector<Unit>& line, const marquill::Kernel& kernel) {
+    return spans_of(line.data(), static_cast<int64_t>(line.size()), kernel);
 }
 
 // Each byte as a unit of its own: markup stays where it was, and bytes above
