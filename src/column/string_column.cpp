@@ -2,10 +2,10 @@
 
 #include <cinttypes>
 #include <cstring>
-#include <limits>
 #include <string_view>
 
 #include "column/column_buffers.hpp"
+#include "column/input_checks.hpp"
 #include "parser/keywords.hpp"
 #include "parser/tag_spans.hpp"
 #include "parser/template_text.hpp"
@@ -14,10 +14,6 @@
 namespace marquill {
 
 namespace {
-
-// No valid array comes near it; below it, no size computed from a length or
-// a count of bytes can overflow.
-constexpr int64_t sizeLimit = std::numeric_limits<int64_t>::max() / 16;
 
 template <class... Args>
 bool fail(ColumnError& error, ColumnFault fault, const char* format, Args... args) noexcept {
@@ -31,7 +27,8 @@ const char* bytes_of(const ArrowBufferView& buffer) noexcept {
     return buffer.data.as_char != nullptr ? buffer.data.as_char : "";
 }
 
-// Whether row i of the array is null; without a bitmap none is.
+// Whether row i of the array is null; without a bitmap none is. A bitmap
+// is followed even where the null count says 0, as pyarrow reads it.
 struct Validity {
     const uint8_t* bits;  // null when no row is null
     int64_t offset;       // the array's first row in the bitmap
@@ -51,8 +48,12 @@ struct OffsetRows {
     }
     // The bytes the n rows span, null rows' included. An empty array may
     // have no offsets at all.
-    bool measure(int64_t n, Validity, int64_t& bytes, ColumnError&) const noexcept {
+    bool measure(int64_t n, Validity, int64_t& bytes, ColumnError& error) const noexcept {
         bytes = n == 0 ? 0 : offsets[n] - offsets[0];
+        if (n > 0 && static_cast<int64_t>(offsets[n]) > sizeLimit) {
+            return fail(error, ColumnFault::malformed, "offsets up to %" PRId64 ", more bytes than memory holds",
+                        static_cast<int64_t>(offsets[n]));
+        }
         return true;
     }
 };
@@ -93,6 +94,7 @@ private:
         if (size <= NANOARROW_BINARY_VIEW_INLINE_SIZE) return true;
         const int64_t buffer = string.ref.buffer_index;
         const int64_t start = string.ref.offset;
+        // the buffers' sizes were checked to lie in [0, sizeLimit]: no bound here overflows
         return buffer >= 0 && buffer < view->n_variadic_buffers && view->variadic_buffers[buffer] != nullptr &&
                start >= 0 && start <= view->variadic_buffer_sizes[buffer] - size;
     }
@@ -239,7 +241,7 @@ template <class Rows>
 bool parse_rows(
     const ArrowArrayView& view, const Rows& rows, const Kernel& kernel, ArrowArray* out, ColumnError& error) {
     const int64_t n = view.length;
-    const Validity validity{view.null_count == 0 ? nullptr : view.buffer_views[0].data.as_uint8, view.offset};
+    const Validity validity{view.buffer_views[0].data.as_uint8, view.offset};
     int64_t bytes = 0;
     if (!rows.measure(n, validity, bytes, error)) return false;
     ParsedRowsWriter writer;
@@ -263,17 +265,6 @@ bool parse_rows(
         }
     }
     return writer.finish(n, out, error);
-}
-
-// Checks what the array's own fields say before nanoarrow computes sizes
-// from them.
-bool check_extent(const ArrowArray& chunk, ColumnError& error) noexcept {
-    if (chunk.release == nullptr) return fail(error, ColumnFault::malformed, "the array was already released");
-    if (chunk.length < 0 || chunk.offset < 0 || chunk.length > sizeLimit || chunk.offset > sizeLimit - chunk.length) {
-        return fail(error, ColumnFault::malformed, "an array of length %" PRId64 " at offset %" PRId64, chunk.length,
-                    chunk.offset);
-    }
-    return true;
 }
 
 }  // namespace
@@ -329,11 +320,12 @@ bool parse_string_array(const ArrowSchema& schema,
                         ArrowArray* out,
                         ColumnError& error) noexcept {
     out->release = nullptr;
-    if (!check_string_schema(schema, error) || !check_extent(chunk, error)) return false;
+    if (!check_string_schema(schema, error)) return false;
     nanoarrow::UniqueArrayView view;
     if (ArrowArrayViewInitFromSchema(view.get(), &schema, &error.detail) != NANOARROW_OK) {
         return fail(error, ColumnFault::outOfMemory, "out of memory to read the column");
     }
+    if (!check_string_structure(view->storage_type, chunk, error)) return false;
     if (ArrowArrayViewSetArray(view.get(), &chunk, &error.detail) != NANOARROW_OK ||
         ArrowArrayViewValidate(view.get(), NANOARROW_VALIDATION_LEVEL_FULL, &error.detail) != NANOARROW_OK) {
         error.fault = ColumnFault::malformed;

@@ -84,6 +84,8 @@ def parse_column(strings: _ArrowStreamExportable | _ArrowArrayExportable, /) -> 
     [{'template': '{}Hi {}', 'tags': [{'kind': b'a', 'value': 'left'}, {'kind': b'r', 'value': 'name'}]}, None]
 
     Raises ``TypeError`` if ``strings`` exports no Arrow column of strings,
-    ``ValueError`` if the column's structure is malformed (offsets out of
-    order, views outside their buffers), and ``MemoryError``.
+    ``ValueError`` if the column's structure is malformed (a buffer missing,
+    offsets out of order, views outside their buffers), found before any
+    string is read, and ``MemoryError``. Ctrl-C stops a call that pulls a
+    stream, between its chunks, with ``KeyboardInterrupt``.
     """

@@ -24,8 +24,9 @@ constexpr const char* accepted =
     "with __arrow_c_stream__ or __arrow_c_array__, such as a pyarrow Array or ChunkedArray or a Polars or "
     "pandas Series";
 
-// A producer's release callback may run Python code, which must not find
-// an exception set: one set stays aside while the object lives.
+// A producer's release callback or capsule destructor may run Python code,
+// which must not find an exception set: one set stays aside while the
+// object lives. What that code leaves set has no caller to reach.
 class ExceptionAside {
 public:
     ExceptionAside() noexcept {
@@ -36,6 +37,7 @@ public:
 #endif
     }
     ~ExceptionAside() {
+        if (PyErr_Occurred() != nullptr) PyErr_WriteUnraisable(nullptr);
 #if PY_VERSION_HEX >= 0x030C0000
         if (raised_ != nullptr) PyErr_SetRaisedException(raised_);
 #else
@@ -71,6 +73,13 @@ public:
     std::vector<ArrowArray> chunks;
 };
 
+// Drops a reference to a producer's object, whose destructor may run
+// Python code.
+void drop_aside(PyObject* object) {
+    const ExceptionAside aside;
+    Py_DECREF(object);
+}
+
 // Moves the structure out of a capsule of that name: the capsule's owner
 // then releases nothing.
 template <class Structure>
@@ -87,16 +96,17 @@ Structure* structure_in(PyObject* capsule, const char* name, const char* method)
     return structure;
 }
 
-// obj.method(), or NULL with no error when obj has no such attribute.
+// obj.method(), or NULL: with no error and `present` false when obj has no
+// such attribute; with the error of the lookup or the call otherwise.
 PyObject* call_if_present(PyObject* obj, const char* method, bool& present) {
     PyObject* bound = PyObject_GetAttrString(obj, method);
-    present = bound != nullptr;
+    present = bound != nullptr || !PyErr_ExceptionMatches(PyExc_AttributeError);
     if (bound == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+        if (!present) PyErr_Clear();
         return nullptr;
     }
     PyObject* result = PyObject_CallNoArgs(bound);
-    Py_DECREF(bound);
+    drop_aside(bound);
     return result;
 }
 
@@ -116,34 +126,67 @@ private:
     ArrowArrayStream stream_;
 };
 
+PyObject* raise(const ColumnError& error) {
+    switch (error.fault) {
+        case ColumnFault::notStrings: PyErr_Format(PyExc_TypeError, "%s; %s", accepted, error.detail.message); break;
+        case ColumnFault::malformed:
+            PyErr_Format(PyExc_ValueError, "a malformed Arrow column of strings: %s", error.detail.message);
+            break;
+        case ColumnFault::outOfMemory: PyErr_NoMemory(); break;
+        default: PyErr_Format(PyExc_SystemError, "marquill: %s", error.detail.message); break;
+    }
+    return nullptr;
+}
+
 bool stream_failed(ArrowArrayStream& stream, int code) {
     if (code == ENOMEM) {
         PyErr_NoMemory();
         return false;
     }
-    const char* message = stream.get_last_error(&stream);
+    const char* message = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
     PyErr_Format(PyExc_RuntimeError, "the Arrow stream of strings failed (errno %d): %s", code,
                  message != nullptr ? message : "no message");
     return false;
 }
 
+bool raise_for_schema(const ArrowSchema& schema) {
+    ColumnError error;
+    if (marquill::check_string_schema(schema, error)) return true;
+    raise(error);
+    return false;
+}
+
+// Pulls the stream's chunks, with the type checked before the first and
+// the interpreter's signals between them: a stream may be endless.
 bool take_stream(PyObject* capsule, InputColumn& input) {
     auto* source = structure_in<ArrowArrayStream>(capsule, "arrow_array_stream", "__arrow_c_stream__");
     if (source == nullptr) return false;
     ProducerStream owned(source);
     ArrowArrayStream& stream = *owned;
+    if (stream.get_schema == nullptr || stream.get_next == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "a malformed Arrow stream: get_schema or get_next is NULL");
+        return false;
+    }
+    *input.schema.get() = ArrowSchema{};
     if (const int code = stream.get_schema(&stream, input.schema.get()); code != 0) return stream_failed(stream, code);
+    if (!raise_for_schema(*input.schema.get())) return false;
     for (;;) {
-        ArrowArray chunk;
-        if (const int code = stream.get_next(&stream, &chunk); code != 0) return stream_failed(stream, code);
-        if (chunk.release == nullptr) return true;
-        try {
-            input.chunks.push_back(chunk);
-        } catch (const std::bad_alloc&) {
-            chunk.release(&chunk);
-            PyErr_NoMemory();
-            return false;
+        ArrowArray chunk{};
+        const int code = stream.get_next(&stream, &chunk);
+        if (code == 0 && chunk.release != nullptr) {
+            try {
+                input.chunks.push_back(chunk);
+            } catch (const std::bad_alloc&) {
+                chunk.release(&chunk);
+                PyErr_NoMemory();
+                return false;
+            }
         }
+        // Ctrl-C while the producer ran, or waited, comes first: its failure
+        // may be no more than the interruption
+        if (PyErr_CheckSignals() != 0) return false;
+        if (code != 0) return stream_failed(stream, code);
+        if (chunk.release == nullptr) return true;
     }
 }
 
@@ -156,8 +199,9 @@ bool take_array(PyObject* pair, InputColumn& input) {
         return false;
     }
     auto* schema = structure_in<ArrowSchema>(schema_capsule, "arrow_schema", "__arrow_c_array__");
+    if (schema == nullptr) return false;
     auto* array = structure_in<ArrowArray>(array_capsule, "arrow_array", "__arrow_c_array__");
-    if (schema == nullptr || array == nullptr) return false;
+    if (array == nullptr) return false;
     try {
         input.chunks.reserve(1);
     } catch (const std::bad_alloc&) {
@@ -167,7 +211,7 @@ bool take_array(PyObject* pair, InputColumn& input) {
     ArrowSchemaMove(schema, input.schema.get());
     input.chunks.push_back(*array);
     array->release = nullptr;
-    return true;
+    return raise_for_schema(*input.schema.get());
 }
 
 // The column `strings` exports, its stream preferred: a chunked column
@@ -176,29 +220,17 @@ bool take_column(PyObject* strings, InputColumn& input) {
     bool present = false;
     if (PyObject* capsule = call_if_present(strings, "__arrow_c_stream__", present)) {
         const bool taken = take_stream(capsule, input);
-        Py_DECREF(capsule);
+        drop_aside(capsule);
         return taken;
     }
-    if (present) return false;  // the call raised
+    if (present) return false;  // the lookup or the call raised
     if (PyObject* pair = call_if_present(strings, "__arrow_c_array__", present)) {
         const bool taken = take_array(pair, input);
-        Py_DECREF(pair);
+        drop_aside(pair);
         return taken;
     }
     if (!present) PyErr_Format(PyExc_TypeError, "%s, not %.200s", accepted, Py_TYPE(strings)->tp_name);
     return false;
-}
-
-PyObject* raise(const ColumnError& error) {
-    switch (error.fault) {
-        case ColumnFault::notStrings: PyErr_Format(PyExc_TypeError, "%s; %s", accepted, error.detail.message); break;
-        case ColumnFault::malformed:
-            PyErr_Format(PyExc_ValueError, "a malformed Arrow column of strings: %s", error.detail.message);
-            break;
-        case ColumnFault::outOfMemory: PyErr_NoMemory(); break;
-        default: PyErr_Format(PyExc_SystemError, "marquill: %s", error.detail.message); break;
-    }
-    return nullptr;
 }
 
 // The result's Python object: one hold on the column.
@@ -354,7 +386,6 @@ PyObject* parse_column(PyObject* module, PyObject* strings) {
     InputColumn input;
     if (!take_column(strings, input)) return nullptr;
     ColumnError error;
-    if (!marquill::check_string_schema(*input.schema.get(), error)) return raise(error);
     ParsedColumn* column = nullptr;
     Py_BEGIN_ALLOW_THREADS
     column = ParsedColumn::parse(*input.schema.get(), input.chunks.data(), input.chunks.size(), kernel, error);
