@@ -3,12 +3,16 @@ through pyarrow, must be what parse_str gives for its string, for each
 string type, with nulls, slices and chunks; bad input is refused before a
 string is read; results live on their own and are read by the engines."""
 
-import ctypes
 import gc
 import json
 import os
+import queue
+import signal
+import subprocess
 import sys
 import textwrap
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -22,6 +26,7 @@ from support import ROOT, in_threads, needs_capped_child, needs_free_threading, 
 pa = reader_or_skip("pyarrow")
 reader_or_skip("pyarrow.compute")
 
+from test_column_producers import NativeStream, int32s  # noqa: E402
 from test_differential import REGRESSIONS, lines, lines_of_every_width  # noqa: E402
 
 STRING_TYPES = [pa.string(), pa.large_string(), pa.string_view()]
@@ -151,85 +156,6 @@ def test_other_input_is_a_type_error(strings, named):
     assert named in str(raised.value)
 
 
-class CArray(ctypes.Structure):
-    """The C data interface's ArrowArray."""
-
-
-RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(CArray))
-CArray._fields_ = [
-    ("length", ctypes.c_int64),
-    ("null_count", ctypes.c_int64),
-    ("offset", ctypes.c_int64),
-    ("n_buffers", ctypes.c_int64),
-    ("n_children", ctypes.c_int64),
-    ("buffers", ctypes.POINTER(ctypes.c_void_p)),
-    ("children", ctypes.c_void_p),
-    ("dictionary", ctypes.c_void_p),
-    ("release", RELEASE),
-    ("private_data", ctypes.c_void_p),
-]
-RELEASED = []
-
-
-@RELEASE
-def release_array(array):
-    RELEASED.append(array.contents.length)
-    array.contents.release = RELEASE()
-
-
-capsule_new = ctypes.pythonapi.PyCapsule_New
-capsule_new.restype = ctypes.py_object
-capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-
-
-class HandMade:
-    """An array no valid producer makes, exported through the capsule protocol."""
-
-    def __init__(self, arrow_type, length, *buffers, offset=0, n_buffers=None):
-        self.keep = [None if b is None else ctypes.create_string_buffer(bytes(b), max(len(b), 1)) for b in buffers]
-        pointers = (ctypes.c_void_p * len(buffers))(*[ctypes.addressof(b) if b else None for b in self.keep])
-        self.array = CArray(length, 0, offset, n_buffers or len(buffers), 0, pointers, None, None, release_array)
-        self.pointers, self.arrow_type = pointers, arrow_type
-
-    def __arrow_c_array__(self, requested_schema=None):
-        return self.arrow_type.__arrow_c_schema__(), capsule_new(ctypes.addressof(self.array), b"arrow_array", None)
-
-
-def int32s(*values):
-    return b"".join(v.to_bytes(4, "little", signed=True) for v in values)
-
-
-def int64s(*values):
-    return b"".join(v.to_bytes(8, "little", signed=True) for v in values)
-
-
-def view(size, buffer, offset):
-    return int32s(size) + b"abcd" + int32s(buffer, offset)
-
-
-@pytest.mark.parametrize(
-    "made",
-    [
-        pytest.param(HandMade(pa.string(), 2, None, int32s(0, 5, 3), b"abcde"), id="offsets that decrease"),
-        pytest.param(HandMade(pa.large_string(), 1, None, int64s(-2, 3), b"abc"), id="a negative offset"),
-        pytest.param(HandMade(pa.string(), 2**62, None, int32s(0, 1), b"a"), id="a length that overflows"),
-        pytest.param(HandMade(pa.string(), -1, None, int32s(0), b""), id="a negative length"),
-        pytest.param(HandMade(pa.string(), 1, None, int32s(0, 1), b"a", n_buffers=2), id="too few buffers"),
-        pytest.param(
-            HandMade(pa.string_view(), 1, None, view(20, 0, 4), b"x" * 20, int64s(20)), id="a view past its buffer"
-        ),
-        pytest.param(
-            HandMade(pa.string_view(), 1, None, view(20, 1, 0), b"x" * 20, int64s(20)), id="a view of no buffer"
-        ),
-    ],
-)
-def test_malformed_arrays_are_a_value_error(made):
-    released = len(RELEASED)
-    with pytest.raises(ValueError, match="malformed Arrow column"):
-        parse_column(made)
-    assert len(RELEASED) == released + 1  # taken, and released once
-
-
 def test_threads_parse_at_once():
     columns = [pa.array([line + f" [pixel {k}]" for line in DIALOGUE] * 50) for k in range(4)]
     results = in_threads(lambda k: pa.chunked_array(parse_column(columns[k])).to_pylist(), len(columns))
@@ -280,3 +206,49 @@ def test_running_out_of_memory_is_a_memory_error():
         """
     )
     run_child(script, timeout=120)
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="sends SIGINT to the process")
+def test_ctrl_c_stops_a_stream_being_pulled():
+    """A producer in native code, fed a chunk a millisecond for ten seconds
+    by a thread: pyarrow's reader of a queue, whose get waits in C. Ctrl-C,
+    a third of a second in, reaches the feeder's thread, as it reaches a
+    process whose main thread is in native code, and waits for someone to
+    look: the call ends within a second with KeyboardInterrupt and every
+    chunk it pulled is released, so pyarrow's pool holds what it held
+    before. The chunks are record batches, never read: the stream's schema
+    says a string column's."""
+    schema = pa.schema([("s", pa.string())])
+    batches: queue.SimpleQueue = queue.SimpleQueue()
+    stop = threading.Event()
+
+    def feed():
+        deadline = time.monotonic() + 10
+        while not stop.is_set() and time.monotonic() < deadline:
+            batches.put(pa.record_batch([pa.array(["[left]x"] * 100)], schema=schema))
+            time.sleep(0.001)
+        batches.put(None)
+
+    before = pa.total_allocated_bytes()
+    reader = pa.RecordBatchReader.from_batches(schema, iter(batches.get, None))
+    producer = NativeStream(reader.__arrow_c_stream__(), b"u")
+    feeder = threading.Thread(target=feed)
+    feeder.start()
+    kill = f"import os, signal, time; time.sleep(0.3); os.kill({os.getpid()}, signal.SIGINT)"
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        with subprocess.Popen([sys.executable, "-c", kill]):
+            start = time.monotonic()
+            with pytest.raises(KeyboardInterrupt):
+                parse_column(producer)
+            elapsed = time.monotonic() - start
+    finally:
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+        stop.set()
+        feeder.join()
+    del reader, producer
+    while not batches.empty():
+        batches.get()
+    gc.collect()
+    assert elapsed < 1.3
+    assert pa.total_allocated_bytes() == before
