@@ -11,10 +11,10 @@ import mmap
 import sys
 
 import pytest
-from test_kernels import module_on_kernel
 
 import marquill_parsing
 from marquill_parsing import parse_str
+from test_kernels import module_on_kernel
 
 # The C data interface's structures.
 
