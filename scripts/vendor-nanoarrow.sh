@@ -20,5 +20,17 @@ tar xzf "$work/nanoarrow-$version.tar.gz" -C "$work"
 source_tree=$work/nanoarrow-$version/subprojects/arrow-nanoarrow
 python3 "$source_tree/ci/scripts/bundle.py" --cpp --symbol-namespace MarquillArrow \
     --header-namespace third_party/nanoarrow/ --include-output-dir "$root/src" --source-output-dir "$out"
+# Darwin's math.h takes float.h for its infinity and NaN alone, and libc++'s
+# float.h, guarded, then keeps DBL_MAX out of every later include: give it
+# from the compiler's own macro where it is missing (macOS 10.13 and 11 SDKs).
+python3 - "$out/nanoarrow.h" <<'PY'
+import sys
+from pathlib import Path
+header = Path(sys.argv[1])
+text = header.read_text()
+fallback = "#include <float.h>\n#ifndef DBL_MAX\n#define DBL_MAX __DBL_MAX__\n#endif\n"
+assert text.count("#include <float.h>\n") == 1, "nanoarrow.h: expected one #include <float.h>"
+header.write_text(text.replace("#include <float.h>\n", fallback))
+PY
 sed -i "s/^nanoarrow [0-9.]*, .*/nanoarrow $version, sdist sha256 $sha256/" "$out/README.md"
 echo "src/third_party/nanoarrow: nanoarrow $version"

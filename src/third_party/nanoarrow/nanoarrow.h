@@ -3251,6 +3251,9 @@ static inline void ArrowBitmapReset(struct ArrowBitmap* bitmap) {
 
 #include <errno.h>
 #include <float.h>
+#ifndef DBL_MAX
+#define DBL_MAX __DBL_MAX__
+#endif
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
