@@ -67,7 +67,26 @@ bool check_variadic_sizes(const ArrowArray& array, ColumnError& error) noexcept 
     return true;
 }
 
+bool check_shape(const ArrowArray& array, const char* what, ColumnError& error) noexcept {
+    if (array.release == nullptr) return refuse(error, "the array was already released");
+    if (array.n_children != 0) return refuse(error, "%s of %" PRId64 " children", what, array.n_children);
+    return check_extent(array, error);
+}
+
 }  // namespace
+
+bool check_input_structure(const ArrowArrayView& view, const ArrowArray& array, ColumnError& error) noexcept {
+    if (view.storage_type == NANOARROW_TYPE_NA) {
+        return check_shape(array, "a null array", error) &&
+               (array.dictionary == nullptr || refuse(error, "a null array with a dictionary"));
+    }
+    if (view.dictionary == nullptr) return check_string_structure(view.storage_type, array, error);
+    if (!check_shape(array, "a dictionary's indices", error)) return false;
+    if (array.n_buffers != 2) return refuse(error, "dictionary indices in %" PRId64 " buffers, not 2", array.n_buffers);
+    if (!check_buffers(array, error)) return false;
+    if (array.dictionary == nullptr) return refuse(error, "a dictionary column without its dictionary");
+    return check_string_structure(view.dictionary->storage_type, *array.dictionary, error);
+}
 
 bool check_string_structure(ArrowType type, const ArrowArray& array, ColumnError& error) noexcept {
     if (array.release == nullptr) return refuse(error, "the array was already released");

@@ -23,4 +23,10 @@ inline constexpr int64_t sizeLimit = std::numeric_limits<int64_t>::max() / 16;
 // and fit. Reads the pointer array and the variadic sizes, nothing else.
 bool check_string_structure(ArrowType type, const ArrowArray& array, ColumnError& error) noexcept;
 
+// The same of an array of any type parse_string_array takes, `view` set up
+// from its schema: a string type's as above; a dictionary's indices (an
+// extent that fits, a validity bitmap and the indices, no children) and its
+// dictionary, an array of its string type; a null type's extent.
+bool check_input_structure(const ArrowArrayView& view, const ArrowArray& array, ColumnError& error) noexcept;
+
 }  // namespace marquill

@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "column/requested_rows.hpp"
+
 namespace marquill {
 
 namespace {
@@ -57,29 +59,41 @@ bool export_tree(const ArrowArray& source, ParsedColumn* column, ArrowArray* out
 struct ExportedStream {
     ParsedColumn* column;
     size_t next;
+    nanoarrow::UniqueSchema requested;  // released when the rows' own type is exported
+    ColumnError error;
+
+    const ArrowSchema* request() const noexcept { return requested->release != nullptr ? requested.get() : nullptr; }
 };
 
-ParsedColumn& column_of(ArrowArrayStream* stream) {
-    return *static_cast<ExportedStream*>(stream->private_data)->column;
-}
+ExportedStream& exported_of(ArrowArrayStream* stream) { return *static_cast<ExportedStream*>(stream->private_data); }
+
+int stream_code(const ColumnError& error) { return error.fault == ColumnFault::outOfMemory ? ENOMEM : EOVERFLOW; }
 
 int stream_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-    return column_of(stream).export_schema(out) ? 0 : ENOMEM;
+    ExportedStream& exported = exported_of(stream);
+    return exported.column->export_schema(out, exported.request(), exported.error) ? 0 : stream_code(exported.error);
 }
 
 int stream_next(ArrowArrayStream* stream, ArrowArray* out) {
-    auto* exported = static_cast<ExportedStream*>(stream->private_data);
-    if (exported->next == exported->column->chunk_count()) {
+    ExportedStream& exported = exported_of(stream);
+    if (exported.next == exported.column->chunk_count()) {
         out->release = nullptr;  // the end of the stream
         return 0;
     }
-    if (!exported->column->export_chunk(exported->next, out)) return ENOMEM;
-    ++exported->next;
+    if (!exported.column->export_chunk(exported.next, out, exported.request(), exported.error)) {
+        return stream_code(exported.error);
+    }
+    ++exported.next;
     return 0;
 }
 
-// The only error the stream reports is ENOMEM.
-const char* stream_error(ArrowArrayStream*) { return "out of memory"; }
+const char* stream_error(ArrowArrayStream* stream) { return exported_of(stream).error.detail.message; }
+
+bool out_of_memory(ColumnError& error) noexcept {
+    error.fault = ColumnFault::outOfMemory;
+    ArrowErrorSet(&error.detail, "out of memory");
+    return false;
+}
 
 void stream_release(ArrowArrayStream* stream) {
     auto* exported = static_cast<ExportedStream*>(stream->private_data);
@@ -109,7 +123,7 @@ ParsedColumn* ParsedColumn::parse(const ArrowSchema& schema,
         ArrowErrorSet(&error.detail, "out of memory for the parsed column");
         return nullptr;
     }
-    bool parsed = init_parsed_schema(column->schema_.get(), error);
+    bool parsed = init_parsed_schema(family_of(schema), column->schema_.get(), error);
     for (size_t k = 0; parsed && k < count; ++k) {
         nanoarrow::UniqueArray chunk;
         parsed = parse_string_array(schema, chunks[k], kernel, chunk.get(), error);
@@ -128,19 +142,29 @@ void ParsedColumn::drop() noexcept {
     if (holds_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
 }
 
-bool ParsedColumn::export_schema(ArrowSchema* out) const noexcept {
+// A requested schema of the rows' own types is exported as it was asked
+// for, names included, over the rows' own buffers.
+bool ParsedColumn::export_schema(ArrowSchema* out, const ArrowSchema* requested, ColumnError& error) const noexcept {
     out->release = nullptr;
-    return ArrowSchemaDeepCopy(schema_.get(), out) == NANOARROW_OK;
+    const ArrowSchema& exported = requested != nullptr ? *requested : *schema_.get();
+    return ArrowSchemaDeepCopy(&exported, out) == NANOARROW_OK || out_of_memory(error);
 }
 
-bool ParsedColumn::export_chunk(size_t k, ArrowArray* out) noexcept {
-    return export_tree(*chunks_[k].get(), this, out);
+bool ParsedColumn::export_chunk(size_t k, ArrowArray* out, const ArrowSchema* requested, ColumnError& error) noexcept {
+    if (requested == nullptr || same_types(*requested, *schema_.get())) {
+        return export_tree(*chunks_[k].get(), this, out) || out_of_memory(error);
+    }
+    return write_requested(*schema_.get(), *chunks_[k].get(), *requested, out, error);
 }
 
-bool ParsedColumn::export_stream(ArrowArrayStream* out) noexcept {
+bool ParsedColumn::export_stream(ArrowArrayStream* out, const ArrowSchema* requested, ColumnError& error) noexcept {
     out->release = nullptr;
-    auto* exported = new (std::nothrow) ExportedStream{this, 0};
-    if (exported == nullptr) return false;
+    auto* exported = new (std::nothrow) ExportedStream{this, 0, {}, {}};
+    if (exported == nullptr) return out_of_memory(error);
+    if (requested != nullptr && ArrowSchemaDeepCopy(requested, exported->requested.get()) != NANOARROW_OK) {
+        delete exported;
+        return out_of_memory(error);
+    }
     retain();
     out->get_schema = &stream_schema;
     out->get_next = &stream_next;

@@ -18,7 +18,7 @@ namespace marquill {
 
 class ParsedColumn {
 public:
-    // Parses every chunk of a column of the string type `schema` describes.
+    // Parses every chunk of a column of the type `schema` describes.
     // Null, with `error` saying why, when a chunk is malformed or memory
     // runs out; nothing is kept then.
     static ParsedColumn* parse(const ArrowSchema& schema,
@@ -37,10 +37,13 @@ public:
     size_t chunk_count() const noexcept { return chunks_.size(); }
     int64_t length() const noexcept { return length_; }
 
-    // False when memory runs out; `out` is then left released.
-    bool export_schema(ArrowSchema* out) const noexcept;
-    bool export_chunk(size_t k, ArrowArray* out) noexcept;
-    bool export_stream(ArrowArrayStream* out) noexcept;
+    // Each export is of the rows' own type, or of `requested`, which
+    // check_requested_schema took, when it is given. False, with `error`
+    // saying why, when memory runs out or the rows outgrow the requested
+    // offsets; `out` is then left released.
+    bool export_schema(ArrowSchema* out, const ArrowSchema* requested, ColumnError& error) const noexcept;
+    bool export_chunk(size_t k, ArrowArray* out, const ArrowSchema* requested, ColumnError& error) noexcept;
+    bool export_stream(ArrowArrayStream* out, const ArrowSchema* requested, ColumnError& error) noexcept;
 
 private:
     ParsedColumn() = default;

@@ -25,13 +25,20 @@ inline constexpr const char parseColumnDoc[] =
 
 inline constexpr const char parsedColumnDoc[] =
     "The rows ``parse_column`` parsed, held in Arrow memory outside the\n"
-    "interpreter, of type::\n"
+    "interpreter, of a type that follows the input's::\n"
     "\n"
-    "    struct<template: large_string,\n"
-    "           tags: large_list<struct<kind: fixed_size_binary(1), value: large_string>>>\n"
+    "    struct<template: T, tags: L<struct<kind: K, value: T>>>\n"
     "\n"
-    "Export them with ``pyarrow.chunked_array(parsed)``, ``polars.Series(parsed)``\n"
-    "or any reader of Arrow PyCapsules, any number of times. ``requested_schema``\n"
-    "is not followed: the rows have the one type above.";
+    "    string in:         T string,       L list,       K binary\n"
+    "    large_string in:   T large_string, L large_list, K large_binary\n"
+    "    string_view in:    T string_view,  L large_list, K binary_view\n"
+    "\n"
+    "A dictionary gives its values' types, a column of type ``null`` the first.\n"
+    "A null line's template and tags are null; the row itself is not, so that\n"
+    "``pyarrow.table(parsed)`` reads the rows as a table. Export them with\n"
+    "``pyarrow.chunked_array(parsed)``, ``polars.Series(parsed)`` or any reader\n"
+    "of Arrow PyCapsules, any number of times. A ``requested_schema`` of the same\n"
+    "struct in other string, binary or list types (``fixed_size_binary(1)`` for\n"
+    "the kind) gets the rows copied into it; any other raises ``TypeError``.";
 
 }  // namespace marquill_binding

@@ -22,14 +22,21 @@ class _ArrowArrayExportable(Protocol):
 @final
 class ParsedColumn:
     """The rows ``parse_column`` parsed, held in Arrow memory outside the
-    interpreter, of type::
+    interpreter, of a type that follows the input's::
 
-        struct<template: large_string,
-               tags: large_list<struct<kind: fixed_size_binary(1), value: large_string>>>
+        struct<template: T, tags: L<struct<kind: K, value: T>>>
 
-    Export them with ``pyarrow.chunked_array(parsed)``, ``polars.Series(parsed)``
-    or any reader of Arrow PyCapsules, any number of times. ``requested_schema``
-    is not followed: the rows have the one type above.
+        string in:         T string,       L list,       K binary
+        large_string in:   T large_string, L large_list, K large_binary
+        string_view in:    T string_view,  L large_list, K binary_view
+
+    A dictionary gives its values' types, a column of type ``null`` the first.
+    A null line's template and tags are null; the row itself is not, so that
+    ``pyarrow.table(parsed)`` reads the rows as a table. Export them with
+    ``pyarrow.chunked_array(parsed)``, ``polars.Series(parsed)`` or any reader
+    of Arrow PyCapsules, any number of times. A ``requested_schema`` of the same
+    struct in other string, binary or list types (``fixed_size_binary(1)`` for
+    the kind) gets the rows copied into it; any other raises ``TypeError``.
     """
 
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any:
@@ -70,22 +77,28 @@ def parse_str(text: str, /) -> tuple[str, list[tuple[bytes, str]]]:
 def parse_column(strings: _ArrowStreamExportable | _ArrowArrayExportable, /) -> ParsedColumn:
     """Split every line of an Arrow column of strings, as ``parse_str`` does.
 
-    ``strings`` is any object that exports an Arrow array or stream of
-    ``string``, ``large_string`` or ``string_view`` (``__arrow_c_stream__``
-    or ``__arrow_c_array__``): a pyarrow ``Array`` or ``ChunkedArray``, a
-    Polars or pandas ``Series``. Row i of the result is ``parse_str`` of line
-    i as ``{"template": ..., "tags": [{"kind": b"a", "value": ...}, ...]}``;
-    a null line gives a null row. The lines are parsed as the UTF-8 bytes the
-    column holds, without the GIL, and bytes that are not UTF-8 are copied as
-    they are.
+    ``strings`` is any object that exports an Arrow array or stream
+    (``__arrow_c_stream__`` or ``__arrow_c_array__``) of ``string``,
+    ``large_string`` or ``string_view``, of a dictionary of them (a Polars
+    ``Categorical`` or ``Enum``, a pandas ``category``), or of type ``null``: a
+    pyarrow ``Array`` or ``ChunkedArray``, a Polars or pandas ``Series``. Row i
+    of the result is ``parse_str`` of line i as
+    ``{"template": ..., "tags": [{"kind": b"a", "value": ...}, ...]}``; a null
+    line gives ``{"template": None, "tags": None}``. A dictionary's values are
+    each parsed once. The lines are parsed as the UTF-8 bytes the column holds,
+    without the GIL, and bytes that are not UTF-8 are copied as they are.
 
     >>> import pyarrow as pa
-    >>> pa.chunked_array(parse_column(pa.array(["[left]Hi {name}", None]))).to_pylist()
-    [{'template': '{}Hi {}', 'tags': [{'kind': b'a', 'value': 'left'}, {'kind': b'r', 'value': 'name'}]}, None]
+    >>> first, second = pa.chunked_array(parse_column(pa.array(["[left]Hi {name}", None]))).to_pylist()
+    >>> first
+    {'template': '{}Hi {}', 'tags': [{'kind': b'a', 'value': 'left'}, {'kind': b'r', 'value': 'name'}]}
+    >>> second
+    {'template': None, 'tags': None}
 
     Raises ``TypeError`` if ``strings`` exports no Arrow column of strings,
     ``ValueError`` if the column's structure is malformed (a buffer missing,
-    offsets out of order, views outside their buffers), found before any
-    string is read, and ``MemoryError``. Ctrl-C stops a call that pulls a
-    stream, between its chunks, with ``KeyboardInterrupt``.
+    offsets out of order, views outside their buffers, dictionary indices
+    outside the dictionary), found before any string is read, and
+    ``MemoryError``. Ctrl-C stops a call that pulls a stream, between its
+    chunks, with ``KeyboardInterrupt``.
     """

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "column/parsed_column.hpp"
+#include "column/requested_rows.hpp"
 #include "column/string_column.hpp"
 #include "marquill_parsing/doc_strings.hpp"
 #include "marquill_parsing/module_state.hpp"
@@ -20,7 +21,8 @@ using marquill::ColumnFault;
 using marquill::ParsedColumn;
 
 constexpr const char* accepted =
-    "parse_column() takes an Arrow column of strings (string, large_string or string_view) from an object "
+    "parse_column() takes an Arrow column of strings (string, large_string or string_view, a dictionary of them, "
+    "or null) from an object "
     "with __arrow_c_stream__ or __arrow_c_array__, such as a pyarrow Array or ChunkedArray or a Polars or "
     "pandas Series";
 
@@ -133,6 +135,7 @@ PyObject* raise(const ColumnError& error) {
             PyErr_Format(PyExc_ValueError, "a malformed Arrow column of strings: %s", error.detail.message);
             break;
         case ColumnFault::outOfMemory: PyErr_NoMemory(); break;
+        case ColumnFault::tooLarge: PyErr_Format(PyExc_ValueError, "%s", error.detail.message); break;
         default: PyErr_Format(PyExc_SystemError, "marquill: %s", error.detail.message); break;
     }
     return nullptr;
@@ -256,14 +259,22 @@ void release_capsule(PyObject* capsule) {
     std::free(structure);
 }
 
+// An export that failed: out of memory, or rows past the requested offsets.
+PyObject* raise_export(const ColumnError& error) {
+    if (error.fault == ColumnFault::outOfMemory) return PyErr_NoMemory();
+    PyErr_Format(PyExc_ValueError, "%s", error.detail.message);
+    return nullptr;
+}
+
 // A capsule holding a new export, or NULL with an error set.
 template <class Structure, class Export>
 PyObject* capsule_of(const char* name, Export export_into) {
     auto* structure = static_cast<Structure*>(std::malloc(sizeof(Structure)));
     if (structure == nullptr) return PyErr_NoMemory();
-    if (!export_into(structure)) {
+    ColumnError error;
+    if (!export_into(structure, error)) {
         std::free(structure);
-        return PyErr_NoMemory();
+        return raise_export(error);
     }
     PyObject* capsule = PyCapsule_New(structure, name, &release_capsule<Structure>);
     if (capsule == nullptr) {
@@ -273,28 +284,48 @@ PyObject* capsule_of(const char* name, Export export_into) {
     return capsule;
 }
 
-// The consumer may ask for another schema; the rows have one, which it gets.
-bool parse_requested_schema(PyObject* args, PyObject* kwargs, const char* format) {
+// The schema a consumer asks for, read from its capsule: null for none, or
+// for one the rows cannot be written as, with an error set.
+bool requested_schema_of(PyObject* args, PyObject* kwargs, const char* format, const ArrowSchema*& requested) {
     static const char* keywords[] = {"requested_schema", nullptr};
-    PyObject* requested = nullptr;
-    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &requested) != 0;
+    PyObject* capsule = Py_None;
+    requested = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &capsule)) return false;
+    if (capsule == Py_None) return true;
+    if (!PyCapsule_IsValid(capsule, "arrow_schema")) {
+        PyErr_Format(PyExc_TypeError, "requested_schema must be a capsule named 'arrow_schema', not %R", capsule);
+        return false;
+    }
+    const auto* schema = static_cast<const ArrowSchema*>(PyCapsule_GetPointer(capsule, "arrow_schema"));
+    ColumnError error;
+    if (!marquill::check_requested_schema(*schema, error)) {
+        PyErr_Format(PyExc_TypeError, "%s", error.detail.message);
+        return false;
+    }
+    requested = schema;
+    return true;
 }
 
 PyObject* export_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
-    if (!parse_requested_schema(args, kwargs, "|O:__arrow_c_stream__")) return nullptr;
+    const ArrowSchema* requested = nullptr;
+    if (!requested_schema_of(args, kwargs, "|O:__arrow_c_stream__", requested)) return nullptr;
     ParsedColumn& column = column_of(self);
-    return capsule_of<ArrowArrayStream>("arrow_array_stream",
-                                        [&](ArrowArrayStream* out) { return column.export_stream(out); });
+    return capsule_of<ArrowArrayStream>("arrow_array_stream", [&](ArrowArrayStream* out, ColumnError& error) {
+        return column.export_stream(out, requested, error);
+    });
 }
 
 PyObject* export_array(PyObject* self, PyObject* args, PyObject* kwargs) {
-    if (!parse_requested_schema(args, kwargs, "|O:__arrow_c_array__")) return nullptr;
+    const ArrowSchema* requested = nullptr;
+    if (!requested_schema_of(args, kwargs, "|O:__arrow_c_array__", requested)) return nullptr;
     ParsedColumn& column = column_of(self);
-    PyObject* schema =
-        capsule_of<ArrowSchema>("arrow_schema", [&](ArrowSchema* out) { return column.export_schema(out); });
+    PyObject* schema = capsule_of<ArrowSchema>("arrow_schema", [&](ArrowSchema* out, ColumnError& error) {
+        return column.export_schema(out, requested, error);
+    });
     if (schema == nullptr) return nullptr;
-    PyObject* array =
-        capsule_of<ArrowArray>("arrow_array", [&](ArrowArray* out) { return column.export_chunk(0, out); });
+    PyObject* array = capsule_of<ArrowArray>("arrow_array", [&](ArrowArray* out, ColumnError& error) {
+        return column.export_chunk(0, out, requested, error);
+    });
     if (array == nullptr) {
         Py_DECREF(schema);
         return nullptr;

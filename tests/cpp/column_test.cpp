@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "column/parsed_column.hpp"
+#include "column/requested_rows.hpp"
 #include "column/string_column.hpp"
 #include "parse_helpers.hpp"
 #include "parser/keywords.hpp"
@@ -73,16 +74,43 @@ void init_column(ArrowType type, const std::vector<Row>& rows, ArrowSchema* sche
     require_ok(ArrowArrayFinishBuildingDefault(array, nullptr));
 }
 
+// A dictionary column of those values, its rows the values' indices
+// (nullopt: a null index).
+void init_dictionary(ArrowType indexType,
+                     ArrowType valueType,
+                     const std::vector<Row>& values,
+                     const std::vector<std::optional<int64_t>>& indices,
+                     ArrowSchema* schema,
+                     ArrowArray* array) {
+    require_ok(ArrowSchemaInitFromType(schema, indexType));
+    require_ok(ArrowSchemaAllocateDictionary(schema));
+    require_ok(ArrowSchemaInitFromType(schema->dictionary, valueType));
+    require_ok(ArrowArrayInitFromSchema(array, schema, nullptr));
+    require_ok(ArrowArrayStartAppending(array));
+    for (const std::optional<int64_t>& index : indices) {
+        require_ok(index ? ArrowArrayAppendInt(array, *index) : ArrowArrayAppendNull(array, 1));
+    }
+    for (const Row& value : values) {
+        require_ok(value
+                       ? ArrowArrayAppendString(array->dictionary, {value->data(), static_cast<int64_t>(value->size())})
+                       : ArrowArrayAppendNull(array->dictionary, 1));
+    }
+    require_ok(ArrowArrayFinishBuildingDefault(array, nullptr));
+}
+
 // Row i of a parsed chunk, flattened as the per-line parse is (tags' l and
-// r are not in a column, so they are left 0).
+// r are not in a column, so they are left 0). A null line's row has a null
+// template and null tags, and is not null itself.
 std::optional<Flat> parsed_row(const ArrowArrayView& parsed, int64_t i) {
-    if (ArrowArrayViewIsNull(&parsed, i)) return std::nullopt;
+    EXPECT_FALSE(ArrowArrayViewIsNull(&parsed, i));
+    const bool nullTemplate = ArrowArrayViewIsNull(parsed.children[0], i);
+    EXPECT_EQ(nullTemplate, ArrowArrayViewIsNull(parsed.children[1], i)) << "row " << i;
+    if (nullTemplate) return std::nullopt;
     const ArrowStringView text = ArrowArrayViewGetStringUnsafe(parsed.children[0], i);
     Flat flat{std::string(text.data, static_cast<size_t>(text.size_bytes)), {}};
     const ArrowArrayView& lists = *parsed.children[1];
     const ArrowArrayView& tags = *lists.children[0];
-    const int64_t* offsets = lists.buffer_views[1].data.as_int64;
-    for (int64_t t = offsets[lists.offset + i]; t < offsets[lists.offset + i + 1]; ++t) {
+    for (int64_t t = ArrowArrayViewListChildOffset(&lists, i); t < ArrowArrayViewListChildOffset(&lists, i + 1); ++t) {
         const ArrowStringView kind = ArrowArrayViewGetStringUnsafe(tags.children[0], t);
         const ArrowStringView value = ArrowArrayViewGetStringUnsafe(tags.children[1], t);
         EXPECT_EQ(kind.size_bytes, 1);
@@ -96,6 +124,29 @@ Flat without_positions(Flat flat) {
     return flat;
 }
 
+// Checks each row of `out`, parsed rows of type `parsedSchema`, against
+// the parse of rows[first + i].
+void expect_parsed(const ArrowSchema& parsedSchema,
+                   const ArrowArray& out,
+                   const std::vector<Row>& rows,
+                   size_t first,
+                   const marquill::Kernel& kernel) {
+    nanoarrow::UniqueArrayView view;
+    ArrowError detail;
+    require_ok(ArrowArrayViewInitFromSchema(view.get(), &parsedSchema, &detail));
+    require_ok(ArrowArrayViewSetArray(view.get(), &out, &detail));
+    ASSERT_EQ(ArrowArrayViewValidate(view.get(), NANOARROW_VALIDATION_LEVEL_FULL, &detail), NANOARROW_OK)
+        << detail.message;
+    for (int64_t i = 0; i < out.length; ++i) {
+        const Row& row = rows[first + static_cast<size_t>(i)];
+        const std::optional<Flat> got = parsed_row(*view.get(), i);
+        ASSERT_EQ(got.has_value(), row.has_value()) << "row " << i;
+        if (row) {
+            EXPECT_TRUE(*got == without_positions(parse_on(*row, kernel))) << "row " << i << ": " << *row;
+        }
+    }
+}
+
 // Parses `array` and checks each of its rows against rows[first + i].
 void expect_rows(const ArrowSchema& schema,
                  const ArrowArray& array,
@@ -105,22 +156,10 @@ void expect_rows(const ArrowSchema& schema,
     nanoarrow::UniqueArray out;
     marquill::ColumnError error;
     ASSERT_TRUE(marquill::parse_string_array(schema, array, kernel, out.get(), error)) << error.detail.message;
-    nanoarrow::UniqueSchema parsedSchema;
-    ASSERT_TRUE(marquill::init_parsed_schema(parsedSchema.get(), error));
-    nanoarrow::UniqueArrayView view;
-    ArrowError detail;
-    require_ok(ArrowArrayViewInitFromSchema(view.get(), parsedSchema.get(), &detail));
-    require_ok(ArrowArrayViewSetArray(view.get(), out.get(), &detail));
-    require_ok(ArrowArrayViewValidate(view.get(), NANOARROW_VALIDATION_LEVEL_FULL, &detail));
     ASSERT_EQ(out->length, array.length);
-    for (int64_t i = 0; i < array.length; ++i) {
-        const Row& row = rows[first + static_cast<size_t>(i)];
-        const std::optional<Flat> got = parsed_row(*view.get(), i);
-        ASSERT_EQ(got.has_value(), row.has_value()) << "row " << i;
-        if (row) {
-            EXPECT_TRUE(*got == without_positions(parse_on(*row, kernel))) << "row " << i << ": " << *row;
-        }
-    }
+    nanoarrow::UniqueSchema parsedSchema;
+    ASSERT_TRUE(marquill::init_parsed_schema(marquill::family_of(schema), parsedSchema.get(), error));
+    expect_parsed(*parsedSchema.get(), *out.get(), rows, first, kernel);
 }
 
 constexpr ArrowType stringTypes[] = {NANOARROW_TYPE_STRING, NANOARROW_TYPE_LARGE_STRING, NANOARROW_TYPE_STRING_VIEW};
@@ -167,6 +206,181 @@ TEST(Column, ArraysWithoutBuffers) {
             const ArrowArray array{length, 0, 0, 3, 0, buffers, nullptr, nullptr, [](ArrowArray*) {}, nullptr};
             expect_rows(*schema.get(), array, {""}, 0, marquill::best_kernel());
         }
+    }
+}
+
+// The rows' types follow the input's family; a dictionary's is its values'.
+struct FamilyCase {
+    ArrowType input;
+    ArrowType dictionaryValues;  // NANOARROW_TYPE_UNINITIALIZED: no dictionary
+    const char* formats;         // the template's, the list's, the kind's and the value's
+};
+
+const FamilyCase familyCases[] = {
+    {NANOARROW_TYPE_STRING, NANOARROW_TYPE_UNINITIALIZED, "u +l z u"},
+    {NANOARROW_TYPE_LARGE_STRING, NANOARROW_TYPE_UNINITIALIZED, "U +L Z U"},
+    {NANOARROW_TYPE_STRING_VIEW, NANOARROW_TYPE_UNINITIALIZED, "vu +L vz vu"},
+    {NANOARROW_TYPE_NA, NANOARROW_TYPE_UNINITIALIZED, "u +l z u"},
+    {NANOARROW_TYPE_INT8, NANOARROW_TYPE_LARGE_STRING, "U +L Z U"},
+    {NANOARROW_TYPE_UINT32, NANOARROW_TYPE_STRING_VIEW, "vu +L vz vu"},
+};
+
+TEST(Column, RowsTypesFollowTheInputs) {
+    for (const FamilyCase& type : familyCases) {
+        nanoarrow::UniqueSchema schema;
+        require_ok(ArrowSchemaInitFromType(schema.get(), type.input));
+        if (type.dictionaryValues != NANOARROW_TYPE_UNINITIALIZED) {
+            require_ok(ArrowSchemaAllocateDictionary(schema.get()));
+            require_ok(ArrowSchemaInitFromType(schema->dictionary, type.dictionaryValues));
+        }
+        marquill::ColumnError error;
+        ASSERT_TRUE(marquill::check_string_schema(*schema.get(), error)) << error.detail.message;
+        nanoarrow::UniqueSchema parsed;
+        ASSERT_TRUE(marquill::init_parsed_schema(marquill::family_of(*schema.get()), parsed.get(), error));
+        const ArrowSchema& tag = *parsed->children[1]->children[0];
+        const std::string formats = std::string(parsed->children[0]->format) + " " + parsed->children[1]->format + " " +
+                                    tag.children[0]->format + " " + tag.children[1]->format;
+        EXPECT_EQ(formats, type.formats) << ArrowTypeString(type.input);
+    }
+}
+
+// A dictionary of each string type under each integer index: every row is
+// the parse of its value, null where its index or its value is.
+TEST(Column, DictionaryRowsAreTheirValuesParse) {
+    const std::vector<Row> values = random_rows(60, 11);
+    std::mt19937 random(5);
+    std::vector<std::optional<int64_t>> indices;
+    std::vector<Row> rows;
+    for (int i = 0; i < 1500; ++i) {
+        if (random() % 13 == 0) {
+            indices.emplace_back(std::nullopt);
+            rows.emplace_back(std::nullopt);
+        } else {
+            indices.emplace_back(random() % values.size());
+            rows.push_back(values[static_cast<size_t>(*indices.back())]);
+        }
+    }
+    for (const ArrowType indexType :
+         {NANOARROW_TYPE_INT8, NANOARROW_TYPE_UINT8, NANOARROW_TYPE_INT16, NANOARROW_TYPE_UINT16, NANOARROW_TYPE_INT32,
+          NANOARROW_TYPE_UINT32, NANOARROW_TYPE_INT64, NANOARROW_TYPE_UINT64}) {
+        for (const ArrowType valueType : stringTypes) {
+            SCOPED_TRACE(std::string(ArrowTypeString(indexType)) + " of " + ArrowTypeString(valueType));
+            nanoarrow::UniqueSchema schema;
+            nanoarrow::UniqueArray array;
+            init_dictionary(indexType, valueType, values, indices, schema.get(), array.get());
+            expect_rows(*schema.get(), *array.get(), rows, 0, marquill::best_kernel());
+            ArrowArray slice = *array.get();
+            slice.offset = 7;
+            slice.length = 1000;
+            slice.null_count = -1;
+            expect_rows(*schema.get(), slice, rows, 7, marquill::best_kernel());
+        }
+    }
+}
+
+// An index outside the dictionary is refused before anything is read; a
+// null index's slot may hold anything.
+TEST(Column, DictionaryIndicesOutsideAreRefused) {
+    const std::vector<Row> values = {"[left]a", "b"};
+    for (const int64_t outside : {int64_t{2}, int64_t{-1}, int64_t{100}}) {
+        nanoarrow::UniqueSchema schema;
+        nanoarrow::UniqueArray array;
+        init_dictionary(NANOARROW_TYPE_INT8, NANOARROW_TYPE_STRING, values, {0, 1, outside, 0}, schema.get(),
+                        array.get());
+        nanoarrow::UniqueArray out;
+        marquill::ColumnError error;
+        EXPECT_FALSE(
+            marquill::parse_string_array(*schema.get(), *array.get(), marquill::best_kernel(), out.get(), error));
+        EXPECT_EQ(error.fault, marquill::ColumnFault::malformed) << error.detail.message;
+        EXPECT_EQ(out->release, nullptr);
+    }
+    nanoarrow::UniqueSchema schema;
+    nanoarrow::UniqueArray array;
+    init_dictionary(NANOARROW_TYPE_INT8, NANOARROW_TYPE_STRING, values, {0, std::nullopt, 1}, schema.get(),
+                    array.get());
+    const_cast<int8_t*>(static_cast<const int8_t*>(array->buffers[1]))[1] = 99;
+    expect_rows(*schema.get(), *array.get(), {"[left]a", std::nullopt, "b"}, 0, marquill::best_kernel());
+}
+
+TEST(Column, ColumnsOfTypeNullGiveNullRows) {
+    nanoarrow::UniqueSchema schema;
+    nanoarrow::UniqueArray array;
+    require_ok(ArrowSchemaInitFromType(schema.get(), NANOARROW_TYPE_NA));
+    require_ok(ArrowArrayInitFromType(array.get(), NANOARROW_TYPE_NA));
+    require_ok(ArrowArrayStartAppending(array.get()));
+    require_ok(ArrowArrayAppendNull(array.get(), 5));
+    require_ok(ArrowArrayFinishBuildingDefault(array.get(), nullptr));
+    expect_rows(*schema.get(), *array.get(), std::vector<Row>(5), 0, marquill::best_kernel());
+}
+
+// The parsed rows in a layout of the given leaf and list types.
+void init_layout(ArrowType text, ArrowType list, ArrowType kind, ArrowType value, ArrowSchema* schema) {
+    ArrowSchemaInit(schema);
+    require_ok(ArrowSchemaSetTypeStruct(schema, 2));
+    require_ok(ArrowSchemaSetType(schema->children[0], text));
+    require_ok(ArrowSchemaSetName(schema->children[0], "template"));
+    require_ok(ArrowSchemaSetType(schema->children[1], list));
+    require_ok(ArrowSchemaSetName(schema->children[1], "tags"));
+    ArrowSchema* tag = schema->children[1]->children[0];
+    require_ok(ArrowSchemaSetTypeStruct(tag, 2));
+    require_ok(kind == NANOARROW_TYPE_FIXED_SIZE_BINARY ? ArrowSchemaSetTypeFixedSize(tag->children[0], kind, 1)
+                                                        : ArrowSchemaSetType(tag->children[0], kind));
+    require_ok(ArrowSchemaSetType(tag->children[1], value));
+}
+
+// Every family's rows written in other layouts, a consumer's requested
+// schemas, read back as the same rows.
+TEST(Column, RowsAreWrittenInRequestedLayouts) {
+    const std::vector<Row> rows = random_rows(800, 9);
+    struct Layout {
+        ArrowType text, list, kind, value;
+    };
+    const Layout layouts[] = {
+        {NANOARROW_TYPE_LARGE_STRING, NANOARROW_TYPE_LARGE_LIST, NANOARROW_TYPE_FIXED_SIZE_BINARY,
+         NANOARROW_TYPE_LARGE_STRING},
+        {NANOARROW_TYPE_STRING_VIEW, NANOARROW_TYPE_LIST, NANOARROW_TYPE_STRING, NANOARROW_TYPE_BINARY},
+        {NANOARROW_TYPE_BINARY, NANOARROW_TYPE_LARGE_LIST, NANOARROW_TYPE_BINARY_VIEW, NANOARROW_TYPE_STRING_VIEW},
+        {NANOARROW_TYPE_STRING, NANOARROW_TYPE_LIST, NANOARROW_TYPE_BINARY, NANOARROW_TYPE_STRING},
+    };
+    for (const ArrowType type : stringTypes) {
+        nanoarrow::UniqueSchema schema;
+        nanoarrow::UniqueArray array;
+        init_column(type, rows, schema.get(), array.get());
+        marquill::ColumnError error;
+        nanoarrow::UniqueArray parsed;
+        nanoarrow::UniqueSchema parsedSchema;
+        ASSERT_TRUE(
+            marquill::parse_string_array(*schema.get(), *array.get(), marquill::best_kernel(), parsed.get(), error));
+        ASSERT_TRUE(marquill::init_parsed_schema(marquill::family_of(*schema.get()), parsedSchema.get(), error));
+        for (const Layout& layout : layouts) {
+            SCOPED_TRACE(std::string(ArrowTypeString(type)) + " as " + ArrowTypeString(layout.text) + ", " +
+                         ArrowTypeString(layout.kind));
+            nanoarrow::UniqueSchema requested;
+            init_layout(layout.text, layout.list, layout.kind, layout.value, requested.get());
+            ASSERT_TRUE(marquill::check_requested_schema(*requested.get(), error)) << error.detail.message;
+            nanoarrow::UniqueArray written;
+            ASSERT_TRUE(
+                marquill::write_requested(*parsedSchema.get(), *parsed.get(), *requested.get(), written.get(), error))
+                << error.detail.message;
+            expect_parsed(*requested.get(), *written.get(), rows, 0, marquill::best_kernel());
+        }
+    }
+}
+
+TEST(Column, OtherRequestedLayoutsAreRefused) {
+    nanoarrow::UniqueSchema integers, listOfIntegers, fixedTwo;
+    require_ok(ArrowSchemaInitFromType(integers.get(), NANOARROW_TYPE_INT64));
+    init_layout(NANOARROW_TYPE_STRING, NANOARROW_TYPE_LIST, NANOARROW_TYPE_BINARY, NANOARROW_TYPE_STRING,
+                listOfIntegers.get());
+    require_ok(ArrowSchemaSetType(listOfIntegers->children[1]->children[0]->children[1], NANOARROW_TYPE_INT32));
+    init_layout(NANOARROW_TYPE_STRING, NANOARROW_TYPE_LIST, NANOARROW_TYPE_BINARY, NANOARROW_TYPE_STRING,
+                fixedTwo.get());
+    require_ok(ArrowSchemaSetTypeFixedSize(fixedTwo->children[1]->children[0]->children[0],
+                                           NANOARROW_TYPE_FIXED_SIZE_BINARY, 2));
+    for (const ArrowSchema* requested : {integers.get(), listOfIntegers.get(), fixedTwo.get()}) {
+        marquill::ColumnError error;
+        EXPECT_FALSE(marquill::check_requested_schema(*requested, error));
+        EXPECT_NE(std::string(error.detail.message).find("cannot be written as"), std::string::npos);
     }
 }
 
@@ -244,10 +458,10 @@ TEST(Column, ExportsAreIndependent) {
     EXPECT_EQ(column->length(), 1000);
 
     nanoarrow::UniqueArrayStream stream;
-    ASSERT_TRUE(column->export_stream(stream.get()));
+    ASSERT_TRUE(column->export_stream(stream.get(), nullptr, error));
     nanoarrow::UniqueArray first;
     nanoarrow::UniqueArray moved;
-    ASSERT_TRUE(column->export_chunk(0, first.get()));
+    ASSERT_TRUE(column->export_chunk(0, first.get(), nullptr, error));
     ArrowArrayMove(first->children[1], moved.get());  // a consumer may keep a child alone
     column->drop();
 

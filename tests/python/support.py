@@ -57,9 +57,10 @@ def reader_or_skip(module):
 
 
 def row_of(line):
-    """parse_str's result as the row a parsed column reads back as."""
+    """parse_str's result as the row a parsed column reads back as; a null
+    line's row has a null template and null tags."""
     if line is None:
-        return None
+        return {"template": None, "tags": None}
     template, tags = parse_str(line)
     return {"template": template, "tags": [{"kind": kind, "value": value} for kind, value in tags]}
 
