@@ -87,7 +87,9 @@ def test_duckdb_query_and_sql_function():
     con = recipe_of("duckdb", "con")["con"]
     con.register("arrow_lines", pa.table({"line": LINES * 3}))
     con.sql("create table lines as select * from arrow_lines")
-    assert [row for (row,) in con.sql("select parse_markup(line) from lines").fetchall()] == rows * 3
+    # DuckDB gives a null line's row itself, as it does for any function of null
+    by_sql = [None if line is None else row for line, row in zip(LINES, rows, strict=True)]
+    assert [row for (row,) in con.sql("select parse_markup(line) from lines").fetchall()] == by_sql * 3
 
 
 def test_dask_maps_it_over_partitions_in_processes():
