@@ -302,6 +302,31 @@ TEST(Column, DictionaryIndicesOutsideAreRefused) {
     expect_rows(*schema.get(), *array.get(), {"[left]a", std::nullopt, "b"}, 0, marquill::best_kernel());
 }
 
+// A dictionary column's own fields are checked as a string array's are.
+TEST(Column, MalformedDictionariesAreRefused) {
+    const std::pair<const char*, void (*)(ArrowArray&)> damages[] = {
+        {"no dictionary", [](ArrowArray& a) { a.dictionary = nullptr; }},
+        {"indices in one buffer", [](ArrowArray& a) { a.n_buffers = 1; }},
+        {"a dictionary of two buffers", [](ArrowArray& a) { a.dictionary->n_buffers = 2; }},
+        {"a negative length", [](ArrowArray& a) { a.length = -3; }},
+    };
+    for (const auto& [what, apply] : damages) {
+        SCOPED_TRACE(what);
+        nanoarrow::UniqueSchema schema;
+        nanoarrow::UniqueArray array;
+        init_dictionary(NANOARROW_TYPE_INT32, NANOARROW_TYPE_STRING, {"[left]a", "b"}, {0, 1, 1}, schema.get(),
+                        array.get());
+        ArrowArray damaged = *array.get();
+        ArrowArray dictionary = *array->dictionary;
+        damaged.dictionary = &dictionary;
+        apply(damaged);
+        nanoarrow::UniqueArray out;
+        marquill::ColumnError error;
+        EXPECT_FALSE(marquill::parse_string_array(*schema.get(), damaged, marquill::best_kernel(), out.get(), error));
+        EXPECT_EQ(error.fault, marquill::ColumnFault::malformed) << error.detail.message;
+    }
+}
+
 TEST(Column, ColumnsOfTypeNullGiveNullRows) {
     nanoarrow::UniqueSchema schema;
     nanoarrow::UniqueArray array;

@@ -264,23 +264,40 @@ def test_malformed_arrays_are_a_value_error(module, pages, case):
     assert tokens.released_once()
 
 
+def template_at(templates, template_format, i):
+    """Row i of the templates, of the string type the format names."""
+    at = templates.offset + i
+    if template_format == b"vu":
+        view = ctypes.string_at(templates.buffers[1] + 16 * at, 16)
+        size = int.from_bytes(view[:4], "little")
+        if size <= 12:
+            return view[4 : 4 + size]
+        buffer, offset = int.from_bytes(view[8:12], "little"), int.from_bytes(view[12:], "little")
+        return ctypes.string_at(templates.buffers[2 + buffer] + offset, size)
+    offsets = ctypes.cast(
+        templates.buffers[1], ctypes.POINTER(ctypes.c_int64 if template_format == b"U" else ctypes.c_int32)
+    )
+    return ctypes.string_at(templates.buffers[2] + offsets[at], offsets[at + 1] - offsets[at])
+
+
 def read_templates(parsed):
-    """Each row's template, None for a null row, read through the C stream
-    interface as a consumer without an Arrow library would."""
+    """Each row's template, None for a null line's, read through the C
+    stream interface as a consumer without an Arrow library would."""
     capsule = parsed.__arrow_c_stream__()
     stream = Stream.from_address(capsule_pointer(capsule, b"arrow_array_stream"))
+    rows_schema = Schema()
+    assert stream.get_schema(ctypes.byref(stream), ctypes.byref(rows_schema)) == 0
+    template_format = ctypes.cast(rows_schema.children, ctypes.POINTER(ctypes.POINTER(Schema)))[0].contents.format
+    rows_schema.release(ctypes.byref(rows_schema))
     rows = []
     chunk = Array()
     while stream.get_next(ctypes.byref(stream), ctypes.byref(chunk)) == 0 and chunk.release:
         templates = ctypes.cast(chunk.children, ctypes.POINTER(ctypes.POINTER(Array)))[0].contents
-        offsets = ctypes.cast(templates.buffers[1], ctypes.POINTER(ctypes.c_int64))
-        bits = chunk.buffers[0]
+        bits = templates.buffers[0]
         for i in range(chunk.length):
-            valid = (
-                bits is None or ctypes.string_at(bits + (chunk.offset + i) // 8, 1)[0] >> ((chunk.offset + i) % 8) & 1
-            )
-            text = ctypes.string_at(templates.buffers[2] + offsets[i], offsets[i + 1] - offsets[i]).decode()
-            rows.append(text if valid else None)
+            at = templates.offset + i
+            valid = bits is None or ctypes.string_at(bits + at // 8, 1)[0] >> (at % 8) & 1
+            rows.append(template_at(templates, template_format, i).decode() if valid else None)
         chunk.release(ctypes.byref(chunk))
     return rows
 
