@@ -8,7 +8,8 @@
 #             aarch64 Linux and Windows, on musl, and with LLVM's libc++;
 #             every source compiled for macOS arm64 and x86-64), a
 #             minute of fuzzing for each of the two fuzzers, the Python
-#             tests on every interpreter and on aarch64 under qemu, the
+#             tests on every interpreter and on aarch64 under qemu, Spark
+#             and Ray Data on a local cluster, the
 #             built wheel in a fresh environment, and the
 #             Python tests under sanitizers; each stage under a banner that
 #             says how long it took
@@ -34,7 +35,7 @@ demo: deps-build
 # The stages of make test, in order, run by scripts/run-stages.sh, which
 # names each and times it.
 TEST_STAGES := lint test-cpp test-portable test-x86-cpus test-aarch64 test-windows test-musl test-macos test-libcxx \
-               fuzz test-python test-python-aarch64 test-wheel sanitize
+               fuzz test-python test-engines test-python-aarch64 test-wheel sanitize
 test:
 	@MAKE="$(MAKE)" scripts/run-stages.sh $(TEST_STAGES)
 
@@ -105,6 +106,14 @@ test-libcxx: deps-libcxx deps-build
 # (scripts/bootstrap.sh), after the Debian packages their build needs.
 test-python: deps-build deps-python
 	scripts/test-python.sh $(PYTHONS)
+
+# Spark (local[2], on Java 17) and Ray Data (a local cluster of two CPUs) run
+# docs/columns.md's recipes on each of PYTHONS: the sessions engines-VERSION
+# of noxfile.py (scripts/test-engines.sh), apart from test-python since their
+# clusters take seconds to start and their packages hundreds of MB to install.
+.PHONY: test-engines
+test-engines: deps-build deps-python deps-engines
+	scripts/test-engines.sh $(PYTHONS)
 
 # The module cross-built for aarch64 Linux, the Python suite run against it
 # under qemu on Debian's arm64 CPython 3.11 (scripts/test-python-aarch64.sh).

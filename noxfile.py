@@ -17,6 +17,12 @@ in the environment builds the module with warnings as errors, as
 `make test-python` (scripts/test-python.sh) does, which runs this session on
 the interpreters it builds or finds. `make test`, on Debian, is the whole
 suite; CI runs it, and this session on macOS and Windows (CONTRIBUTING.md).
+
+    nox -s engines-3.14            # Spark and Ray Data on a local cluster
+
+runs the tests of the engines that start a cluster, slow to start and large
+to install (`make test-engines`, scripts/test-engines.sh); Spark needs Java
+17 or newer on PATH.
 """
 
 import atexit
@@ -94,3 +100,17 @@ def tests(session: nox.Session) -> None:
         session.run_install("python", "-m", "pip", "install", "--only-binary", ":all:", reader, success_codes=[0, 1])
     session.run("python", "-c", "import sys; print('== Python tests on', sys.version.split()[0] + sys.abiflags)")
     session.run("python", "-m", "pytest", "tests/python", *session.posargs)
+
+
+@nox.session(python=PYTHONS, download_python="never")
+def engines(session: nox.Session) -> None:
+    werror = f"--config-settings=cmake.define.MARQUILL_WERROR={os.environ.get('MARQUILL_WERROR', 'OFF')}"
+    session.install(".", *nox.project.dependency_groups(PYPROJECT, "test"), werror)
+    # wheels only, but pyspark, whose release is a pure-Python sdist (the jars Spark runs on)
+    for engine in nox.project.dependency_groups(PYPROJECT, "engines"):
+        session.run_install(
+            *("python", "-m", "pip", "install", "--only-binary", ":all:", "--no-binary", "pyspark", engine),
+            success_codes=[0, 1],
+        )
+    session.run("python", "-c", "import sys; print('== Spark and Ray on', sys.version.split()[0] + sys.abiflags)")
+    session.run("python", "-m", "pytest", "tests/python/test_distributed_engines.py", *session.posargs)

@@ -36,10 +36,12 @@ packages_of() {  # $1: group; prints its packages
         musl) echo googletest cmake make ;;
         # make test-libcxx: clang with LLVM's libc++ 14, GoogleTest's sources
         libcxx) echo clang libc++-dev libc++abi-dev googletest cmake make ;;
+        # make test-engines: the Java runtime Spark runs on
+        engines) echo openjdk-17-jre-headless ;;
         # make bench: Google Benchmark, and valgrind for the instruction counts
         bench) echo g++ cmake make libbenchmark-dev valgrind ;;
         # everything make test runs
-        test) for group in build cpython python cpp-tests x86-cpus fuzz aarch64 windows musl libcxx; do packages_of "$group"; done ;;
+        test) for group in build cpython python cpp-tests x86-cpus fuzz aarch64 windows musl libcxx engines; do packages_of "$group"; done ;;
         *) echo "install-system-deps.sh: unknown group '$1'" >&2; return 1 ;;
     esac
 }
@@ -64,5 +66,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-system-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+# Java's packages link their manual pages there, which Debian's container
+# images leave out, and fail to install without it
+mkdir -p /usr/share/man/man1
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"
