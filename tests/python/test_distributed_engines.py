@@ -62,9 +62,10 @@ def test_spark_runs_the_recipe_without_a_cast(spark):
 
 
 def spark_row(parsed):
-    """A Spark Row of a parsed line as pyarrow reads it: Spark reads binary as bytearray."""
-    if parsed is None:
-        return None
+    """A Spark Row of a parsed line as pyarrow reads it: Spark reads binary as
+    bytearray. Only a null line has no template."""
+    if parsed is None or parsed.template is None:
+        return row_of(None)
     tags = [{"kind": bytes(tag.kind), "value": tag.value} for tag in parsed.tags]
     return {"template": parsed.template, "tags": tags}
 
