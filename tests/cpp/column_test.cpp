@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "column/column_buffers.hpp"
 #include "column/parsed_column.hpp"
 #include "column/requested_rows.hpp"
 #include "column/string_column.hpp"
@@ -448,6 +449,20 @@ const Damage damages[] = {
          auto* views = const_cast<ArrowBinaryView*>(static_cast<const ArrowBinaryView*>(a.buffers[1]));
          views[1].ref.buffer_index = 7;
      }},
+    {"no pointer array", NANOARROW_TYPE_LARGE_STRING, [](ArrowArray& a) { a.buffers = nullptr; }},
+    {"no offsets", NANOARROW_TYPE_STRING, [](ArrowArray& a) { a.buffers[1] = nullptr; }},
+    {"string_view of 2 buffers", NANOARROW_TYPE_STRING_VIEW, [](ArrowArray& a) { a.n_buffers = 2; }},
+    {"string_view of 2^32 + 3 buffers", NANOARROW_TYPE_STRING_VIEW,
+     [](ArrowArray& a) { a.n_buffers = (int64_t{1} << 32) + 3; }},
+    {"no variadic sizes", NANOARROW_TYPE_STRING_VIEW, [](ArrowArray& a) { a.buffers[a.n_buffers - 1] = nullptr; }},
+    {"a variadic size near INT64_MIN", NANOARROW_TYPE_STRING_VIEW,
+     [](ArrowArray& a) {
+         const_cast<int64_t*>(static_cast<const int64_t*>(a.buffers[a.n_buffers - 1]))[0] = INT64_MIN + 5;
+     }},
+    {"a child", NANOARROW_TYPE_STRING, [](ArrowArray& a) { a.n_children = 1; }},
+    {"a dictionary", NANOARROW_TYPE_STRING, [](ArrowArray& a) { a.dictionary = &a; }},
+    {"large_string offsets to INT64_MAX", NANOARROW_TYPE_LARGE_STRING,
+     [](ArrowArray& a) { const_cast<int64_t*>(static_cast<const int64_t*>(a.buffers[1]))[a.length] = INT64_MAX; }},
 };
 
 TEST(Column, MalformedArraysAreRefused) {
@@ -507,6 +522,60 @@ TEST(Column, ExportsAreIndependent) {
     EXPECT_EQ(end->release, nullptr);
     first.reset();
     EXPECT_EQ(moved->length, 500);  // still readable: the child holds the column
+}
+
+// The bytes a buffer's growth must keep: each one's own, so that a byte
+// copied to the wrong place or not at all shows.
+uint8_t byte_at(int64_t i) { return static_cast<uint8_t>(i * 131 + (i >> 12)); }
+
+void write_bytes(uint8_t* data, int64_t from, int64_t to) {
+    for (int64_t i = from; i < to; ++i) data[i] = byte_at(i);
+}
+
+int64_t first_wrong_byte(const uint8_t* data, int64_t size) {
+    for (int64_t i = 0; i < size; ++i) {
+        if (data[i] != byte_at(i)) return i;
+    }
+    return -1;
+}
+
+// Every path a buffer's growth can take, where the target has it: within
+// the heap, from the heap to pages of its own (from 4 MiB on Linux), from
+// pages to more pages, and each in turn; then handed over, trimmed, to an
+// Arrow buffer that frees it.
+TEST(OutputBuffers, GrowthKeepsEveryByteWritten) {
+    constexpr int64_t mib = int64_t{1} << 20;
+    const std::vector<std::vector<int64_t>> paths = {
+        {100, 4000, 70000},
+        {1 * mib, 5 * mib},
+        {5 * mib, 9 * mib, 17 * mib},
+        {0, 3 * mib, 6 * mib + 5, 13 * mib},
+    };
+    for (const std::vector<int64_t>& sizes : paths) {
+        SCOPED_TRACE(testing::PrintToString(sizes));
+        marquill::OutputBuffer buffer;
+        ASSERT_TRUE(buffer.reserve(sizes[0]));
+        write_bytes(buffer.data(), 0, sizes[0]);
+        for (size_t k = 1; k < sizes.size(); ++k) {
+            ASSERT_TRUE(buffer.grow(sizes[k]));
+            ASSERT_EQ(first_wrong_byte(buffer.data(), sizes[k - 1]), -1) << "after growing to " << sizes[k];
+            write_bytes(buffer.data(), sizes[k - 1], sizes[k]);
+        }
+        for (const int64_t used : {sizes.back(), sizes.back() / 3}) {
+            marquill::OutputBuffer copy;
+            ASSERT_TRUE(copy.reserve(sizes.back()));
+            write_bytes(copy.data(), 0, used);
+            ArrowBuffer out;
+            copy.hand_over(used, &out);
+            EXPECT_EQ(out.size_bytes, used);
+            EXPECT_EQ(first_wrong_byte(out.data, used), -1);
+            ArrowBufferReset(&out);
+        }
+        ArrowBuffer out;
+        buffer.hand_over(sizes.back() - 3, &out);
+        EXPECT_EQ(first_wrong_byte(out.data, out.size_bytes), -1);
+        ArrowBufferReset(&out);
+    }
 }
 
 }  // namespace
