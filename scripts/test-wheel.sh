@@ -59,6 +59,10 @@ rm -rf "$fresh"
 # the test group of pyproject.toml, which cibuildwheel installs too, and the
 # type checkers
 "$fresh/bin/python" -m pip install -q "$wheel" --group "$root/pyproject.toml:test" mypy
+# and the readers of Arrow the column tests use, from their wheels, each
+# required: a test of one missing fails rather than skips
+"$fresh/bin/python" -m pip install -q --only-binary :all: --group "$root/pyproject.toml:columns"
+export MARQUILL_READERS="pyarrow polars pandas duckdb dask"
 
 # the copy stands where cibuildwheel puts its test-sources, away from the
 # source tree, so only the installed module can be imported

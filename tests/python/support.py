@@ -3,6 +3,7 @@ on, the row a parsed column holds, and running code in threads or in a
 child interpreter. A child started by run_child can import this module."""
 
 import ctypes
+import importlib
 import importlib.util
 import os
 import subprocess
@@ -52,7 +53,18 @@ needs_free_threading = pytest.mark.skipif(not FREE_THREADED, reason="needs a fre
 
 
 def reader_or_skip(module):
-    """A reader of Arrow's module, or the test skipped where it is missing."""
+    """A reader of Arrow's module, or the test skipped where it is missing.
+    A run that installed readers names them in MARQUILL_READERS: one of
+    those missing fails instead. MARQUILL_LEFT_OUT ("duckdb: why; ...")
+    leaves readers out of a run, saying why."""
+    reader = module.split(".")[0]
+    left_out = dict(
+        entry.strip().split(": ", 1) for entry in os.environ.get("MARQUILL_LEFT_OUT", "").split(";") if entry
+    )
+    if reader in left_out:
+        pytest.skip(f"{reader} left out of this run: {left_out[reader]}", allow_module_level=True)
+    if reader in os.environ.get("MARQUILL_READERS", "").split():
+        return importlib.import_module(module)
     return pytest.importorskip(module, reason=f"{module} not installed here (some interpreters have no wheel of it)")
 
 
