@@ -55,24 +55,35 @@ public:
         return data_.grow(bytes + copySlack);
     }
 
-    void put(const char* from, int64_t size, const char* readable) noexcept {
-        copy_piece(data_.data() + size_, from, size, readable);
-        size_ += size;
-    }
-    void put_placeholder() noexcept {
-        std::memcpy(data_.data() + size_, "{}", 2);
-        size_ += 2;
-    }
-    void end(int64_t index) noexcept { offsets_.as<Offset>()[index + 1] = static_cast<Offset>(size_); }
-    // A whole string of its own.
-    void put_whole(int64_t index, const char* from, int64_t size, const char* readable) noexcept {
-        put(from, size, readable);
-        end(index);
-    }
-    void put_byte(int64_t index, uint8_t byte) noexcept {
-        data_.data()[size_++] = byte;
-        end(index);
-    }
+    // Where the next string goes, taken out for a row's writes and put back
+    // after them: held in registers meanwhile, not reloaded after each byte
+    // written, as a member would be.
+    struct Cursor {
+        Offset* offsets;
+        uint8_t* data;
+        int64_t size;
+
+        void put(const char* from, int64_t count, const char* readable) noexcept {
+            copy_piece(data + size, from, count, readable);
+            size += count;
+        }
+        void put_placeholder() noexcept {
+            std::memcpy(data + size, "{}", 2);
+            size += 2;
+        }
+        void end(int64_t index) noexcept { offsets[index + 1] = static_cast<Offset>(size); }
+        // A whole string of its own.
+        void put_whole(int64_t index, const char* from, int64_t count, const char* readable) noexcept {
+            put(from, count, readable);
+            end(index);
+        }
+        void put_byte(int64_t index, uint8_t byte) noexcept {
+            data[size++] = byte;
+            end(index);
+        }
+    };
+    Cursor cursor() const noexcept { return {offsets_.as<Offset>(), data_.data(), size_}; }
+    void commit(const Cursor& cursor) noexcept { size_ = cursor.size; }
 
     bool finish(ArrowArray* array, int64_t count) noexcept {
         move_into(array, 1, offsets_, (count + 1) * static_cast<int64_t>(sizeof(Offset)));
@@ -104,40 +115,61 @@ public:
         return data_.grow(bytes + copySlack);
     }
 
-    void put(const char* from, int64_t size, const char* readable) noexcept {
-        copy_piece(data_.data() + size_, from, size, readable);
-        size_ += size;
-    }
-    void put_placeholder() noexcept {
-        std::memcpy(data_.data() + size_, "{}", 2);
-        size_ += 2;
-    }
-    // The string written since the last end becomes view `index`; a short
-    // one moves into its view and leaves the data.
-    void end(int64_t index) noexcept {
-        const int64_t size = size_ - start_;
-        if (size <= NANOARROW_BINARY_VIEW_INLINE_SIZE) {
-            inline_view(index, data_.data() + start_, size);
-            size_ = start_;
-            return;
+    // Where the next string goes, as OffsetStrings' cursor.
+    struct Cursor {
+        ArrowBinaryView* views;
+        uint8_t* data;
+        int64_t size;
+        int64_t start;  // where the string being written starts
+
+        void put(const char* from, int64_t count, const char* readable) noexcept {
+            copy_piece(data + size, from, count, readable);
+            size += count;
         }
-        ArrowBinaryView view;
-        view.ref.size = static_cast<int32_t>(size);
-        std::memcpy(view.ref.prefix, data_.data() + start_, 4);
-        view.ref.buffer_index = static_cast<int32_t>(start_ / stride);
-        view.ref.offset = static_cast<int32_t>(start_ % stride);
-        views_.as<ArrowBinaryView>()[index] = view;
-        start_ = size_;
-    }
-    void put_whole(int64_t index, const char* from, int64_t size, const char* readable) noexcept {
-        if (size <= NANOARROW_BINARY_VIEW_INLINE_SIZE) {
-            inline_view(index, reinterpret_cast<const uint8_t*>(from), size);
-            return;
+        void put_placeholder() noexcept {
+            std::memcpy(data + size, "{}", 2);
+            size += 2;
         }
-        put(from, size, readable);
-        end(index);
+        // The string written since the last end becomes view `index`; a
+        // short one moves into its view and leaves the data.
+        void end(int64_t index) noexcept {
+            const int64_t count = size - start;
+            if (count <= NANOARROW_BINARY_VIEW_INLINE_SIZE) {
+                inline_view(index, data + start, count);
+                size = start;
+                return;
+            }
+            ArrowBinaryView view;
+            view.ref.size = static_cast<int32_t>(count);
+            std::memcpy(view.ref.prefix, data + start, 4);
+            view.ref.buffer_index = static_cast<int32_t>(start / stride);
+            view.ref.offset = static_cast<int32_t>(start % stride);
+            views[index] = view;
+            start = size;
+        }
+        void put_whole(int64_t index, const char* from, int64_t count, const char* readable) noexcept {
+            if (count <= NANOARROW_BINARY_VIEW_INLINE_SIZE) {
+                inline_view(index, reinterpret_cast<const uint8_t*>(from), count);
+                return;
+            }
+            put(from, count, readable);
+            end(index);
+        }
+        void put_byte(int64_t index, uint8_t byte) noexcept { inline_view(index, &byte, 1); }
+
+        void inline_view(int64_t index, const uint8_t* bytes, int64_t count) noexcept {
+            ArrowBinaryView view;
+            std::memset(&view, 0, sizeof view);
+            view.inlined.size = static_cast<int32_t>(count);
+            std::memcpy(view.inlined.data, bytes, static_cast<size_t>(count));
+            views[index] = view;
+        }
+    };
+    Cursor cursor() const noexcept { return {views_.as<ArrowBinaryView>(), data_.data(), size_, start_}; }
+    void commit(const Cursor& cursor) noexcept {
+        size_ = cursor.size;
+        start_ = cursor.start;
     }
-    void put_byte(int64_t index, uint8_t byte) noexcept { inline_view(index, &byte, 1); }
 
     bool finish(ArrowArray* array, int64_t count) noexcept {
         move_into(array, 1, views_, count * 16);
@@ -160,14 +192,6 @@ public:
     }
 
 private:
-    void inline_view(int64_t index, const uint8_t* bytes, int64_t size) noexcept {
-        ArrowBinaryView view;
-        std::memset(&view, 0, sizeof view);
-        view.inlined.size = static_cast<int32_t>(size);
-        std::memcpy(view.inlined.data, bytes, static_cast<size_t>(size));
-        views_.as<ArrowBinaryView>()[index] = view;
-    }
-
     OutputBuffer views_, data_;
     int64_t size_ = 0;
     int64_t dataCapacity_ = 0;
@@ -218,28 +242,45 @@ public:
         return true;
     }
 
-    // A piece of the row's template.
-    void put_template(const char* from, int64_t size, const char* readable) noexcept {
-        templates_.put(from, size, readable);
-    }
-    // A tag of the row, its placeholder put in the template.
-    void put_tag(char kind, const char* value, int64_t size, const char* readable) noexcept {
-        templates_.put_placeholder();
-        kinds_.put_byte(tags_, static_cast<uint8_t>(kind));
-        values_.put_whole(tags_, value, size, readable);
-        ++tags_;
-    }
-    int64_t tag_room() const noexcept { return tagCapacity_ - tags_; }
+    // The writes of one row, through the cursors of its leaves.
+    struct Row {
+        typename Strings::Cursor templates, kinds, values;
+        int64_t tags;
+        int64_t tagCapacity;
 
-    void end_row(int64_t row) noexcept {
-        if (validityBits_ != nullptr) ArrowBitSet(validityBits_, row);
-        templates_.end(row);
-        tagOffsets_.as<Offset>()[row + 1] = static_cast<Offset>(tags_);
+        // A piece of the row's template.
+        void put_template(const char* from, int64_t size, const char* readable) noexcept {
+            templates.put(from, size, readable);
+        }
+        // A tag of the row, its placeholder put in the template.
+        void put_tag(char kind, const char* value, int64_t size, const char* readable) noexcept {
+            templates.put_placeholder();
+            kinds.put_byte(tags, static_cast<uint8_t>(kind));
+            values.put_whole(tags, value, size, readable);
+            ++tags;
+        }
+        bool tag_room() const noexcept { return tags < tagCapacity; }
+    };
+
+    // Row i begins: its writes go through the Row, which end_row puts back.
+    Row begin_row() const noexcept {
+        return {templates_.cursor(), kinds_.cursor(), values_.cursor(), tags_, tagCapacity_};
     }
-    void append_null(int64_t row) noexcept {
+    void end_row(int64_t i, Row& row) noexcept {
+        if (validityBits_ != nullptr) ArrowBitSet(validityBits_, i);
+        row.templates.end(i);
+        tagOffsets_.as<Offset>()[i + 1] = static_cast<Offset>(row.tags);
+        templates_.commit(row.templates);
+        kinds_.commit(row.kinds);
+        values_.commit(row.values);
+        tags_ = row.tags;
+    }
+    void append_null(int64_t i) noexcept {
         ++nulls_;
-        templates_.end(row);
-        tagOffsets_.as<Offset>()[row + 1] = static_cast<Offset>(tags_);
+        typename Strings::Cursor templates = templates_.cursor();
+        templates.end(i);
+        templates_.commit(templates);
+        tagOffsets_.as<Offset>()[i + 1] = static_cast<Offset>(tags_);
     }
 
     // Moves the buffers into `out`, an array of the family's parsed type.

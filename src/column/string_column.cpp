@@ -120,26 +120,27 @@ bool value_inside(const TagSpan& span) noexcept {
 // Writes the row of a line of n bytes from its spans; false when the spans
 // break the order the writes rely on.
 template <RowsFamily family>
-bool write_row(ParsedRowsWriter<family>& writer, int64_t row, const char* line, int64_t n, const TagSpans& spans) {
+bool write_row(ParsedRowsWriter<family>& writer, int64_t i, const char* line, int64_t n, const TagSpans& spans) {
     TemplateLayout layout(n);
+    typename ParsedRowsWriter<family>::Row row = writer.begin_row();
     const char* end = line + n;
     int64_t from = 0;
     bool sound = true;
     spans.for_each([&](const TagSpan& span) {
         if (!sound) return;
-        if (!layout.add(span) || !value_inside(span) || writer.tag_room() == 0) {
+        if (!layout.add(span) || !value_inside(span) || !row.tag_room()) {
             sound = false;
             return;
         }
-        writer.put_template(line + from, span.l - from, end);
+        row.put_template(line + from, span.l - from, end);
         const std::string_view value = value_of(span, line);
-        writer.put_tag(span.kind, value.data(), static_cast<int64_t>(value.size()),
-                       span.fixed >= 0 ? value.data() + value.size() : end);
+        row.put_tag(span.kind, value.data(), static_cast<int64_t>(value.size()),
+                    span.fixed >= 0 ? value.data() + value.size() : end);
         from = span.r + 1;
     });
     if (!sound) return false;
-    writer.put_template(line + from, n - from, end);
-    writer.end_row(row);
+    row.put_template(line + from, n - from, end);
+    writer.end_row(i, row);
     return true;
 }
 
