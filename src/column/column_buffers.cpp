@@ -61,9 +61,8 @@ public:
     static constexpr int slots = 8;
     static constexpr int64_t maxBytes = int64_t{256} << 20;
 
-    // The kept mapping nearest `wanted` bytes in size, or null when none is.
-    // A buffer is kept trimmed to the bytes it held, and reserved at a bound
-    // rounded up: the next column's like buffer is the nearest.
+    // The kept mapping nearest `wanted` bytes: the smallest that holds them,
+    // or else the largest; null when none is kept.
     uint8_t* take(int64_t wanted, int64_t& capacity) noexcept {
         const std::lock_guard<std::mutex> lock(mutex_);
         int best = -1;
@@ -101,7 +100,8 @@ private:
     };
 
     static bool nearer(int64_t a, int64_t b, int64_t wanted) noexcept {
-        return (a > wanted ? a - wanted : wanted - a) < (b > wanted ? b - wanted : wanted - b);
+        if ((a >= wanted) != (b >= wanted)) return a >= wanted;
+        return a >= wanted ? a < b : a > b;
     }
     std::mutex mutex_;
     Mapping kept_[slots] = {};
