@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -50,82 +49,9 @@ uint8_t* map_aligned(int64_t capacity) noexcept {
     return aligned;
 }
 
-// The mappings of released buffers, kept for the next column's: their pages
-// are already backed, so writing them again takes no fault and no zeroing
-// by the kernel, which otherwise cost a fifth of a parse. A few of them, of
-// 256 MiB at most, are kept, the rest unmapped; the kept pages are given to
-// the kernel to reclaim when it needs them (MADV_FREE), but until it does
-// they count in the resident memory.
-class KeptMappings {
-public:
-    static constexpr int slots = 8;
-    static constexpr int64_t maxBytes = int64_t{256} << 20;
-
-    // The kept mapping nearest `wanted` bytes: the smallest that holds them,
-    // or else the largest; null when none is kept.
-    uint8_t* take(int64_t wanted, int64_t& capacity) noexcept {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        int best = -1;
-        for (int k = 0; k < count_; ++k) {
-            if (best < 0 || nearer(kept_[k].capacity, kept_[best].capacity, wanted)) best = k;
-        }
-        if (best < 0) return nullptr;
-        const Mapping taken = kept_[best];
-        kept_[best] = kept_[--count_];
-        bytes_ -= taken.capacity;
-        capacity = taken.capacity;
-        return taken.data;
-    }
-
-    void give_back(uint8_t* data, int64_t capacity) noexcept {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (count_ < slots && bytes_ + capacity <= maxBytes) {
-#ifdef MADV_FREE
-                // the kernel may take the pages back whenever it needs them
-                madvise(data, static_cast<size_t>(capacity), MADV_FREE);
-#endif
-                kept_[count_++] = {data, capacity};
-                bytes_ += capacity;
-                return;
-            }
-        }
-        munmap(data, static_cast<size_t>(capacity));
-    }
-
-private:
-    struct Mapping {
-        uint8_t* data;
-        int64_t capacity;
-    };
-
-    static bool nearer(int64_t a, int64_t b, int64_t wanted) noexcept {
-        if ((a >= wanted) != (b >= wanted)) return a >= wanted;
-        return a >= wanted ? a < b : a > b;
-    }
-    std::mutex mutex_;
-    Mapping kept_[slots] = {};
-    int count_ = 0;
-    int64_t bytes_ = 0;
-};
-
-KeptMappings& kept_mappings() noexcept {
-    static KeptMappings kept;
-    return kept;
+void unmap_buffer(ArrowBufferAllocator*, uint8_t* data, int64_t capacity) {
+    munmap(data, static_cast<size_t>(capacity));
 }
-
-// A mapping of `capacity` bytes: a kept one, moved to that size, or a new one.
-uint8_t* map_buffer(int64_t capacity) noexcept {
-    int64_t keptCapacity = 0;
-    if (uint8_t* kept = kept_mappings().take(capacity, keptCapacity)) {
-        void* moved = mremap(kept, static_cast<size_t>(keptCapacity), static_cast<size_t>(capacity), MREMAP_MAYMOVE);
-        if (moved != MAP_FAILED) return static_cast<uint8_t*>(moved);
-        munmap(kept, static_cast<size_t>(keptCapacity));
-    }
-    return map_aligned(capacity);
-}
-
-void unmap_buffer(ArrowBufferAllocator*, uint8_t* data, int64_t capacity) { kept_mappings().give_back(data, capacity); }
 #endif
 
 }  // namespace
@@ -137,7 +63,7 @@ bool OutputBuffer::reserve(int64_t bytes) noexcept {
 #if MARQUILL_MAPPED_BUFFERS
     if (bytes >= mappedFrom) {
         capacity_ = round_up(bytes, hugePageSize);
-        data_ = map_buffer(capacity_);
+        data_ = map_aligned(capacity_);
         mapped_ = data_ != nullptr;
         return mapped_;
     }
@@ -213,7 +139,7 @@ void OutputBuffer::hand_over(int64_t used, ArrowBuffer* out) noexcept {
 void OutputBuffer::release() noexcept {
     if (data_ == nullptr) return;
 #if MARQUILL_MAPPED_BUFFERS
-    if (mapped_) kept_mappings().give_back(data_, capacity_);
+    if (mapped_) munmap(data_, static_cast<size_t>(capacity_));
 #endif
     if (!mapped_) std::free(data_);
     data_ = nullptr;

@@ -483,35 +483,6 @@ TEST(Column, MalformedArraysAreRefused) {
     }
 }
 
-// Columns of pages of their own (4 MiB and more), parsed while others are
-// held and after others were released, whose pages the next may take: each
-// keeps its own rows.
-TEST(Column, ColumnsReusingReleasedPagesKeepTheirRows) {
-    auto rows_of = [](int seed) {
-        std::vector<Row> rows;
-        for (int i = 0; i < 1500; ++i) {
-            rows.emplace_back("[center]" + std::string(3000, static_cast<char>('a' + (seed + i) % 26)) + "{v" +
-                              std::to_string(seed) + "}");
-        }
-        return rows;
-    };
-    std::vector<std::vector<Row>> rows = {rows_of(0), rows_of(1), rows_of(2)};
-    std::vector<nanoarrow::UniqueSchema> schemas(3);
-    std::vector<nanoarrow::UniqueArray> inputs(3), parsed(3);
-    for (size_t k = 0; k < 3; ++k) {
-        init_column(NANOARROW_TYPE_LARGE_STRING, rows[k], schemas[k].get(), inputs[k].get());
-        if (k == 2) parsed[0].reset();  // its pages go back for the third to take
-        marquill::ColumnError error;
-        ASSERT_TRUE(marquill::parse_string_array(*schemas[k].get(), *inputs[k].get(), marquill::best_kernel(),
-                                                 parsed[k].get(), error));
-    }
-    nanoarrow::UniqueSchema parsedSchema;
-    marquill::ColumnError error;
-    ASSERT_TRUE(marquill::init_parsed_schema(marquill::RowsFamily::large, parsedSchema.get(), error));
-    for (size_t k = 1; k < 3; ++k)
-        expect_parsed(*parsedSchema.get(), *parsed[k].get(), rows[k], 0, marquill::best_kernel());
-}
-
 // Exports outlive the column's own hold and each other, children moved out
 // of them included; LeakSanitizer sees anything released twice or never.
 TEST(Column, ExportsAreIndependent) {
