@@ -108,24 +108,28 @@ def tests(session: nox.Session) -> None:
 def engines(session: nox.Session) -> None:
     werror = f"--config-settings=cmake.define.MARQUILL_WERROR={os.environ.get('MARQUILL_WERROR', 'OFF')}"
     session.install(".", *nox.project.dependency_groups(PYPROJECT, "test"), werror)
-    # wheels only, but pyspark, whose release is a pure-Python sdist (the jars Spark runs on)
-    for engine in nox.project.dependency_groups(PYPROJECT, "engines"):
-        session.run_install(
-            *("python", "-m", "pip", "install", "--only-binary", ":all:", "--no-binary", "pyspark", engine),
-            success_codes=[0, 1],
-        )
+    engines = [
+        engine for engine in nox.project.dependency_groups(PYPROJECT, "engines") if install_reader(session, engine)
+    ]
     session.run("python", "-c", "import sys; print('== Spark and Ray on', sys.version.split()[0] + sys.abiflags)")
-    session.run("python", "-m", "pytest", "tests/python/test_distributed_engines.py", *session.posargs)
+    session.run(
+        *("python", "-m", "pytest", "tests/python/test_distributed_engines.py", *session.posargs),
+        env={"MARQUILL_READERS": " ".join(engine.split("[")[0] for engine in engines)},
+    )
 
 
 def install_reader(session: nox.Session, reader: str) -> bool:
     """Installs a reader of Arrow from its wheel; False, said in the log,
     where it (or a library it needs) has none for this interpreter. A reader
     with a wheel that fails to install fails the session."""
-    output = session.run_install(
-        "python", "-m", "pip", "install", "--only-binary", ":all:", reader, success_codes=[0, 1], silent=True
-    )
     name = reader.split("[")[0]
+    # pyspark's release is a pure-Python sdist (with the jars Spark runs on)
+    sources = ["--no-binary", name] if name == "pyspark" else []
+    output = session.run_install(
+        *("python", "-m", "pip", "install", "--only-binary", ":all:", *sources, reader),
+        success_codes=[0, 1],
+        silent=True,
+    )
     # pip's words when the reader, or a library it needs, has no wheel here
     if "no matching distribution" in str(output).lower():
         session.log(f"{name}: no wheel for this interpreter; its tests are skipped")

@@ -13,7 +13,6 @@ import pytest
 from column_recipes import PAGE_RECIPES, prints, run, set_up
 from support import SAMPLE_LINES, reader_or_skip, row_of
 
-NOT_INSTALLED = "not installed here (make test-engines installs it where it has a wheel)"
 pa = reader_or_skip("pyarrow")
 
 from test_differential import REGRESSIONS  # noqa: E402
@@ -30,7 +29,7 @@ def recipe_for(module):
 @pytest.fixture(scope="module")
 def spark():
     """The page's SparkSession, and PYSPARK_PYTHON as it was before."""
-    pytest.importorskip("pyspark", reason=f"pyspark {NOT_INSTALLED}")
+    reader_or_skip("pyspark")
     if not shutil.which("java") and "JAVA_HOME" not in os.environ:
         pytest.skip("Spark needs Java 17 or newer, and there is no java on PATH (make test-engines installs it)")
     before = os.environ.get("PYSPARK_PYTHON")
@@ -44,8 +43,8 @@ def spark():
 
 @pytest.fixture(scope="module")
 def ray():
-    ray = pytest.importorskip("ray", reason=f"ray {NOT_INSTALLED}")
-    pytest.importorskip("ray.data", reason=f"ray[data] {NOT_INSTALLED}")
+    ray = reader_or_skip("ray")
+    reader_or_skip("ray.data")
     namespace = set_up("ray")
     yield namespace
     ray.shutdown()
