@@ -23,7 +23,10 @@ packages=(
     libc6 libcrypt1 libgcc-s1 libstdc++6 zlib1g libexpat1 libffi8 libssl3 libbz2-1.0 liblzma5 libuuid1
 )
 test_tools=(pytest hypothesis)
-want="${packages[*]} ${test_tools[*]}"
+# the readers of Arrow the column tests use, from their arm64 wheels, each
+# required: a test of one missing fails rather than skips
+readers=(pyarrow polars pandas duckdb "dask[dataframe]")
+want="${packages[*]} ${test_tools[*]} ${readers[*]}"
 
 log() { echo "test-python-aarch64: $*" >&2; }
 
@@ -42,7 +45,8 @@ fetch_interpreter() {
     for deb in "$target"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
     rm -rf "$target/debs"
     "$venv/bin/python" -m pip install -q --target "$target/site" --python-version 3.11 \
-        --platform manylinux2014_aarch64 --only-binary=:all: "${test_tools[@]}"
+        --platform manylinux2014_aarch64 --platform manylinux_2_28_aarch64 --only-binary=:all: \
+        "${test_tools[@]}" "${readers[@]}"
     # the interpreter as CMake's FindPython and the tests run it
     printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" "%s/usr/bin/python3.11" "$@"\n' "$sysroot" "$sysroot" \
         >"$target/python3.11"
@@ -66,4 +70,5 @@ cd "$root"
 export MARQUILL_AARCH64_PYTHON_ROOT=$target
 cmake --preset python-aarch64 >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build --preset python-aarch64 -j2
-PYTHONPATH=$build:$target/site "$target/python3.11" -m pytest -q -p no:cacheprovider "$root/tests/python" "$@"
+MARQUILL_READERS="pyarrow polars pandas duckdb dask" PYTHONPATH=$build:$target/site \
+    "$target/python3.11" -m pytest -q -p no:cacheprovider "$root/tests/python" "$@"
