@@ -24,8 +24,10 @@ packages=(
 )
 test_tools=(pytest hypothesis)
 # the readers of Arrow the column tests use, from their arm64 wheels, each
-# required: a test of one missing fails rather than skips
-readers=(pyarrow polars pandas duckdb "dask[dataframe]")
+# required: a test of one missing fails rather than skips. pip reads the
+# markers of their requirements for the interpreter it runs on, 3.14: the
+# backport Dask needs on 3.11 is named here.
+readers=(pyarrow polars pandas duckdb "dask[dataframe]" importlib_metadata)
 want="${packages[*]} ${test_tools[*]} ${readers[*]}"
 
 log() { echo "test-python-aarch64: $*" >&2; }
