@@ -4,9 +4,12 @@
 // before a string is read; exports live on their own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "column/column_buffers.hpp"
@@ -283,11 +286,23 @@ TEST(Column, DictionaryRowsAreTheirValuesParse) {
 // null index's slot may hold anything.
 TEST(Column, DictionaryIndicesOutsideAreRefused) {
     const std::vector<Row> values = {"[left]a", "b"};
-    for (const int64_t outside : {int64_t{2}, int64_t{-1}, int64_t{100}}) {
+    // (index type and width, the outside index's bytes, little-endian): a
+    // negative index must not pass as a large unsigned one, nor the reverse
+    const std::tuple<ArrowType, size_t, uint64_t> outsides[] = {
+        {NANOARROW_TYPE_INT8, 1, 2},
+        {NANOARROW_TYPE_INT8, 1, 0xFF},
+        {NANOARROW_TYPE_INT8, 1, 100},
+        {NANOARROW_TYPE_UINT16, 2, 2},
+        {NANOARROW_TYPE_INT64, 8, uint64_t{1} << 63},
+        {NANOARROW_TYPE_UINT64, 8, ~uint64_t{0}},
+        {NANOARROW_TYPE_UINT64, 8, uint64_t{1} << 32},
+    };
+    for (const auto& [type, width, outside] : outsides) {
+        SCOPED_TRACE(outside);
         nanoarrow::UniqueSchema schema;
         nanoarrow::UniqueArray array;
-        init_dictionary(NANOARROW_TYPE_INT8, NANOARROW_TYPE_STRING, values, {0, 1, outside, 0}, schema.get(),
-                        array.get());
+        init_dictionary(type, NANOARROW_TYPE_STRING, values, {0, 1, 0, 0}, schema.get(), array.get());
+        std::memcpy(static_cast<uint8_t*>(const_cast<void*>(array->buffers[1])) + 2 * width, &outside, width);
         nanoarrow::UniqueArray out;
         marquill::ColumnError error;
         EXPECT_FALSE(
@@ -299,8 +314,14 @@ TEST(Column, DictionaryIndicesOutsideAreRefused) {
     nanoarrow::UniqueArray array;
     init_dictionary(NANOARROW_TYPE_INT8, NANOARROW_TYPE_STRING, values, {0, std::nullopt, 1}, schema.get(),
                     array.get());
-    const_cast<int8_t*>(static_cast<const int8_t*>(array->buffers[1]))[1] = 99;
+    auto* indices = const_cast<int8_t*>(static_cast<const int8_t*>(array->buffers[1]));
+    indices[1] = 99;
     expect_rows(*schema.get(), *array.get(), {"[left]a", std::nullopt, "b"}, 0, marquill::best_kernel());
+    indices[2] = 2;  // beside a bitmap, a valid row's index is still checked
+    nanoarrow::UniqueArray out;
+    marquill::ColumnError error;
+    EXPECT_FALSE(marquill::parse_string_array(*schema.get(), *array.get(), marquill::best_kernel(), out.get(), error));
+    EXPECT_EQ(error.fault, marquill::ColumnFault::malformed) << error.detail.message;
 }
 
 // A dictionary column's own fields are checked as a string array's are.

@@ -1,0 +1,372 @@
+// A dictionary column: each distinct value parsed once, then each row
+// gathered from its value's parsed row. A row's kinds, and its values'
+// bytes, each lie in one run of the parsed values, so a row costs a few
+// short copies whatever its tags. Views are copied as views, and the parsed
+// values' bytes become the rows' own.
+#include <cinttypes>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+#include "column/column_buffers.hpp"
+#include "column/parsed_rows.hpp"
+#include "column/string_rows.hpp"
+#include "third_party/nanoarrow/nanoarrow.hpp"
+
+namespace marquill {
+
+namespace {
+
+template <class Index>
+struct Indices {
+    const Index* at;  // from the array's first row
+    Validity validity;
+
+    bool null(int64_t i) const noexcept { return validity.null(i); }
+    int64_t operator[](int64_t i) const noexcept { return static_cast<int64_t>(at[i]); }
+};
+
+// Whether the index of each row that is not null names one of the
+// dictionary's `length` values. Compared unsigned, a negative index lies past
+// every length; without a bitmap, the loop has no branch and vectorises.
+template <class Index>
+bool indices_inside(const Indices<Index>& indices, int64_t n, int64_t length, ColumnError& error) noexcept {
+    const auto limit = static_cast<uint64_t>(length);
+    if (indices.validity.bits == nullptr) {
+        bool outside = false;
+        for (int64_t i = 0; i < n; ++i) outside |= static_cast<uint64_t>(indices.at[i]) >= limit;
+        if (!outside) return true;
+    }
+    for (int64_t i = 0; i < n; ++i) {
+        if (!indices.null(i) && static_cast<uint64_t>(indices.at[i]) >= limit) {
+            if constexpr (std::is_signed_v<Index>) {
+                return fail(error, ColumnFault::malformed,
+                            "row %" PRId64 " has dictionary index %" PRId64 ", outside its %" PRId64 " values", i,
+                            static_cast<int64_t>(indices.at[i]), length);
+            } else {
+                return fail(error, ColumnFault::malformed,
+                            "row %" PRId64 " has dictionary index %" PRIu64 ", outside its %" PRId64 " values", i,
+                            static_cast<uint64_t>(indices.at[i]), length);
+            }
+        }
+    }
+    return true;
+}
+
+// The parsed values, as the gather reads them.
+template <RowsFamily family>
+struct ParsedValues {
+    using Offset = typename FamilyTypes<family>::Offset;
+
+    explicit ParsedValues(ArrowArray& parsed) noexcept
+        : array(parsed),
+          templates(*parsed.children[0]),
+          kinds(*parsed.children[1]->children[0]->children[0]),
+          values(*parsed.children[1]->children[0]->children[1]),
+          nulls(static_cast<const uint8_t*>(parsed.children[0]->buffers[0])),
+          tagOffsets(static_cast<const Offset*>(parsed.children[1]->buffers[1])) {}
+
+    bool null(int64_t d) const noexcept { return nulls != nullptr && !ArrowBitGet(nulls, d); }
+    int64_t first_tag(int64_t d) const noexcept { return tagOffsets[d]; }
+    int64_t tag_count(int64_t d) const noexcept { return tagOffsets[d + 1] - tagOffsets[d]; }
+
+    ArrowArray& array;
+    const ArrowArray& templates;
+    const ArrowArray& kinds;
+    const ArrowArray& values;
+    const uint8_t* nulls;
+    const Offset* tagOffsets;
+};
+
+// A string leaf of the parsed values by offsets, read.
+template <class Offset>
+struct OffsetLeaf {
+    explicit OffsetLeaf(const ArrowArray& leaf) noexcept
+        : offsets(static_cast<const Offset*>(leaf.buffers[1])),
+          data(static_cast<const char*>(leaf.buffers[2])),
+          end(data + offsets[leaf.length]) {}
+
+    // The bytes of strings [first, last).
+    int64_t bytes(int64_t first, int64_t last) const noexcept { return offsets[last] - offsets[first]; }
+
+    const Offset* offsets;
+    const char* data;
+    const char* end;  // the last string's end, as far as a copy may read
+};
+
+// The rows' validity and the tags' offsets, which every family's gather
+// writes alike, and what the rows add up to.
+template <RowsFamily family>
+struct GatheredRows {
+    using Offset = typename FamilyTypes<family>::Offset;
+
+    OutputBuffer validity, tagOffsets;
+    int64_t tags = 0;
+    int64_t nulls = 0;
+
+    template <class Index, class Measure>
+    bool gather(const Indices<Index>& indices,
+                int64_t n,
+                const ParsedValues<family>& values,
+                Measure measure) noexcept {
+        if (!tagOffsets.reserve((n + 1) * static_cast<int64_t>(sizeof(Offset))) || !validity.reserve((n + 7) / 8)) {
+            return false;
+        }
+        std::memset(validity.data(), 0, static_cast<size_t>((n + 7) / 8));
+        auto* offsets = tagOffsets.as<Offset>();
+        offsets[0] = 0;
+        for (int64_t i = 0; i < n; ++i) {
+            if (indices.null(i) || values.null(indices[i])) {
+                ++nulls;
+            } else {
+                const int64_t d = indices[i];
+                tags += values.tag_count(d);
+                measure(d);
+                ArrowBitSet(validity.data(), i);
+            }
+            offsets[i + 1] = static_cast<Offset>(tags);
+        }
+        return true;
+    }
+    bool valid(int64_t i) const noexcept { return ArrowBitGet(validity.data(), i); }
+};
+
+// Builds `out` of the family's type from the rows' buffers, each moved in;
+// `fill` sets each leaf's.
+template <RowsFamily family, class Fill>
+bool build_rows(int64_t rows, GatheredRows<family>& gathered, Fill fill, ArrowArray* out, ColumnError& error) noexcept {
+    using Offset = typename FamilyTypes<family>::Offset;
+    nanoarrow::UniqueSchema schema;
+    if (!init_parsed_schema(family, schema.get(), error)) return false;
+    nanoarrow::UniqueArray built;
+    if (ArrowArrayInitFromSchema(built.get(), schema.get(), &error.detail) != NANOARROW_OK) {
+        return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column");
+    }
+    ArrowArray* templates = built->children[0];
+    ArrowArray* lists = built->children[1];
+    ArrowArray* tagArray = lists->children[0];
+    built->length = templates->length = lists->length = rows;
+    tagArray->length = tagArray->children[0]->length = tagArray->children[1]->length = gathered.tags;
+    if (gathered.nulls > 0) {
+        const int64_t bytes = (rows + 7) / 8;
+        OutputBuffer copy;
+        if (!copy.reserve(bytes)) return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column");
+        std::memcpy(copy.data(), gathered.validity.data(), static_cast<size_t>(bytes));
+        templates->null_count = lists->null_count = gathered.nulls;
+        move_into(templates, 0, gathered.validity, bytes);
+        move_into(lists, 0, copy, bytes);
+    }
+    move_into(lists, 1, gathered.tagOffsets, (rows + 1) * static_cast<int64_t>(sizeof(Offset)));
+    if (!fill(templates, tagArray->children[0], tagArray->children[1])) {
+        return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column");
+    }
+    if (ArrowArrayFinishBuilding(built.get(), NANOARROW_VALIDATION_LEVEL_MINIMAL, &error.detail) != NANOARROW_OK) {
+        error.fault = ColumnFault::internal;
+        return false;
+    }
+    ArrowArrayMove(built.get(), out);
+    return true;
+}
+
+// A leaf by offsets being written: the strings' ends and their bytes.
+template <class Offset>
+struct OffsetLeafWriter {
+    bool reserve(int64_t count, int64_t bytes) noexcept {
+        if (!offsets.reserve((count + 1) * static_cast<int64_t>(sizeof(Offset))) || !data.reserve(bytes + copySlack)) {
+            return false;
+        }
+        offsets.as<Offset>()[0] = 0;
+        return true;
+    }
+    void finish(ArrowArray* leaf, int64_t count) noexcept {
+        move_into(leaf, 1, offsets, (count + 1) * static_cast<int64_t>(sizeof(Offset)));
+        move_into(leaf, 2, data, size);
+    }
+
+    OutputBuffer offsets, data;
+    int64_t size = 0;
+};
+
+// The leaves of the families by offsets: each row's bytes copied. A kind is
+// one byte, so the kinds' offsets count the tags.
+template <RowsFamily family, class Index>
+bool gather_offsets(const Indices<Index>& indices,
+                    int64_t n,
+                    ParsedValues<family>& values,
+                    ArrowArray* out,
+                    ColumnError& error) noexcept {
+    using Offset = typename FamilyTypes<family>::Offset;
+    const OffsetLeaf<Offset> templates(values.templates), kinds(values.kinds), valueLeaf(values.values);
+    GatheredRows<family> rows;
+    int64_t templateBytes = 0;
+    int64_t valueBytes = 0;
+    const bool gathered = rows.gather(indices, n, values, [&](int64_t d) {
+        templateBytes += templates.bytes(d, d + 1);
+        valueBytes += valueLeaf.bytes(values.first_tag(d), values.first_tag(d) + values.tag_count(d));
+    });
+    if (!gathered) return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
+    constexpr int64_t limit = std::numeric_limits<Offset>::max();
+    if (templateBytes > limit || valueBytes > limit || rows.tags > limit) {
+        return fail(error, ColumnFault::tooLarge,
+                    "the rows of this dictionary column hold more than 2 GiB, past what string's 32-bit offsets "
+                    "reach; a dictionary of large_string or string_view gives rows that hold them");
+    }
+    OffsetLeafWriter<Offset> outTemplates, outKinds, outValues;
+    if (!outTemplates.reserve(n, templateBytes) || !outKinds.reserve(rows.tags, rows.tags) ||
+        !outValues.reserve(rows.tags, valueBytes)) {
+        return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
+    }
+    auto* templateEnds = outTemplates.offsets.template as<Offset>();
+    auto* valueEnds = outValues.offsets.template as<Offset>();
+    int64_t tag = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        if (rows.valid(i)) {
+            const int64_t d = indices[i];
+            const int64_t size = templates.bytes(d, d + 1);
+            copy_piece(outTemplates.data.data() + outTemplates.size, templates.data + templates.offsets[d], size,
+                       templates.end);
+            outTemplates.size += size;
+            const int64_t first = values.first_tag(d);
+            const int64_t count = values.tag_count(d);
+            copy_piece(outKinds.data.data() + tag, kinds.data + kinds.offsets[first], count, kinds.end);
+            const int64_t base = valueLeaf.offsets[first];
+            copy_piece(outValues.data.data() + outValues.size, valueLeaf.data + base,
+                       valueLeaf.bytes(first, first + count), valueLeaf.end);
+            for (int64_t k = 1; k <= count; ++k) {
+                valueEnds[tag + k] = static_cast<Offset>(outValues.size + valueLeaf.offsets[first + k] - base);
+            }
+            outValues.size += valueLeaf.bytes(first, first + count);
+            tag += count;
+        }
+        templateEnds[i + 1] = static_cast<Offset>(outTemplates.size);
+    }
+    auto* kindEnds = outKinds.offsets.template as<Offset>();
+    for (int64_t k = 1; k <= tag; ++k) kindEnds[k] = static_cast<Offset>(k);
+    outKinds.size = tag;
+    auto fill = [&](ArrowArray* templateArray, ArrowArray* kindArray, ArrowArray* valueArray) {
+        outTemplates.finish(templateArray, n);
+        outKinds.finish(kindArray, tag);
+        outValues.finish(valueArray, tag);
+        return true;
+    };
+    return build_rows<family>(n, rows, fill, out, error);
+}
+
+// Moves the variadic buffers of a parsed view leaf into another, whose views
+// then show the same bytes.
+bool move_variadic_buffers(ArrowArray& from, ArrowArray* to) noexcept {
+    const int32_t count = static_cast<int32_t>(from.n_buffers) - 3;
+    if (count <= 0) return true;
+    if (ArrowArrayAddVariadicBuffers(to, count) != NANOARROW_OK) return false;
+    for (int32_t k = 0; k < count; ++k) {
+        ArrowBuffer moved;
+        ArrowBufferMove(ArrowArrayBuffer(&from, 2 + k), &moved);
+        ArrowArraySetBuffer(to, 2 + k, &moved);
+    }
+    return true;
+}
+
+// The view family's leaves: each row's views copied, 16 bytes a string.
+template <class Index>
+bool gather_views(const Indices<Index>& indices,
+                  int64_t n,
+                  ParsedValues<RowsFamily::view>& values,
+                  ArrowArray* out,
+                  ColumnError& error) noexcept {
+    GatheredRows<RowsFamily::view> rows;
+    if (!rows.gather(indices, n, values, [](int64_t) {})) {
+        return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
+    }
+    OutputBuffer templateViews, kindViews, valueViews;
+    if (!templateViews.reserve(n * 16) || !kindViews.reserve(rows.tags * 16) || !valueViews.reserve(rows.tags * 16)) {
+        return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
+    }
+    const auto* templates = static_cast<const ArrowBinaryView*>(values.templates.buffers[1]);
+    const auto* kinds = static_cast<const ArrowBinaryView*>(values.kinds.buffers[1]);
+    const auto* valueArray = static_cast<const ArrowBinaryView*>(values.values.buffers[1]);
+    auto* outTemplates = templateViews.as<ArrowBinaryView>();
+    auto* outKinds = kindViews.as<ArrowBinaryView>();
+    auto* outValues = valueViews.as<ArrowBinaryView>();
+    int64_t tag = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        if (!rows.valid(i)) {
+            std::memset(&outTemplates[i], 0, sizeof(ArrowBinaryView));
+            continue;
+        }
+        const int64_t d = indices[i];
+        outTemplates[i] = templates[d];
+        const int64_t first = values.first_tag(d);
+        const int64_t count = values.tag_count(d);
+        for (int64_t k = 0; k < count; ++k) {  // a row holds a tag or two: a loop beats a call
+            outKinds[tag + k] = kinds[first + k];
+            outValues[tag + k] = valueArray[first + k];
+        }
+        tag += count;
+    }
+    auto fill = [&](ArrowArray* templateArray, ArrowArray* kindArray, ArrowArray* valueLeaf) {
+        move_into(templateArray, 1, templateViews, n * 16);
+        move_into(kindArray, 1, kindViews, tag * 16);
+        move_into(valueLeaf, 1, valueViews, tag * 16);
+        return move_variadic_buffers(*values.array.children[0], templateArray) &&
+               move_variadic_buffers(*values.array.children[1]->children[0]->children[1], valueLeaf);
+    };
+    return build_rows<RowsFamily::view>(n, rows, fill, out, error);
+}
+
+template <RowsFamily family, class Index>
+bool parse_indexed(const ArrowArrayView& view,
+                   const Indices<Index>& indices,
+                   const Kernel& kernel,
+                   ArrowArray* out,
+                   ColumnError& error) {
+    if (!indices_inside(indices, view.length, view.dictionary->length, error)) return false;
+    nanoarrow::UniqueArray parsed;
+    if (!parse_strings<family>(*view.dictionary, kernel, parsed.get(), error)) return false;
+    ParsedValues<family> values(*parsed.get());
+    if constexpr (family == RowsFamily::view) {
+        return gather_views(indices, view.length, values, out, error);
+    } else {
+        return gather_offsets<family>(indices, view.length, values, out, error);
+    }
+}
+
+}  // namespace
+
+template <RowsFamily family>
+bool parse_dictionary(const ArrowArrayView& view, const Kernel& kernel, ArrowArray* out, ColumnError& error) {
+    const Validity validity{view.buffer_views[0].data.as_uint8, view.offset};
+    const ArrowBufferViewData data = view.buffer_views[1].data;
+    switch (view.storage_type) {
+        case NANOARROW_TYPE_INT8:
+            return parse_indexed<family>(view, Indices<int8_t>{data.as_int8 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_UINT8:
+            return parse_indexed<family>(view, Indices<uint8_t>{data.as_uint8 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_INT16:
+            return parse_indexed<family>(view, Indices<int16_t>{data.as_int16 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_UINT16:
+            return parse_indexed<family>(view, Indices<uint16_t>{data.as_uint16 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_INT32:
+            return parse_indexed<family>(view, Indices<int32_t>{data.as_int32 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_UINT32:
+            return parse_indexed<family>(view, Indices<uint32_t>{data.as_uint32 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_INT64:
+            return parse_indexed<family>(view, Indices<int64_t>{data.as_int64 + view.offset, validity}, kernel, out,
+                                         error);
+        case NANOARROW_TYPE_UINT64:
+            return parse_indexed<family>(view, Indices<uint64_t>{data.as_uint64 + view.offset, validity}, kernel, out,
+                                         error);
+        default: return fail(error, ColumnFault::notStrings, "a dictionary whose indices are not integers");
+    }
+}
+
+template bool parse_dictionary<RowsFamily::small>(const ArrowArrayView&, const Kernel&, ArrowArray*, ColumnError&);
+template bool parse_dictionary<RowsFamily::large>(const ArrowArrayView&, const Kernel&, ArrowArray*, ColumnError&);
+template bool parse_dictionary<RowsFamily::view>(const ArrowArrayView&, const Kernel&, ArrowArray*, ColumnError&);
+
+}  // namespace marquill
