@@ -99,9 +99,24 @@ private:
     }
 };
 
-// Where a fixed tag's value or a copied value comes from.
+// Each fixed tag's word at the start of a slot of copySlack bytes, so that
+// its copy is the one fixed move of a short piece.
+struct PaddedWords {
+    char slots[fixedTagCount][copySlack];
+};
+constexpr PaddedWords paddedWords = [] {
+    PaddedWords words{};
+    for (int id = 0; id < fixedTagCount; ++id) {
+        const std::string_view word = fixedTags[id].word;
+        if (static_cast<int64_t>(word.size()) > copySlack) throw "a fixed word longer than its slot";
+        for (size_t k = 0; k < word.size(); ++k) words.slots[id][k] = word[k];
+    }
+    return words;
+}();
+
+// A tag's value: its word, or the bytes it copies from the line.
 std::string_view value_of(const TagSpan& span, const char* line) noexcept {
-    if (span.fixed >= 0) return fixedTags[span.fixed].word;
+    if (span.fixed >= 0) return {paddedWords.slots[span.fixed], fixedTags[span.fixed].word.size()};
     return {line + span.valueL, static_cast<size_t>(span.r - span.valueL)};
 }
 
@@ -133,7 +148,7 @@ bool write_row(
         row.put_template(line + from, span.l - from, end);
         const std::string_view value = value_of(span, line);
         row.put_tag(span.kind, value.data(), static_cast<int64_t>(value.size()),
-                    span.fixed >= 0 ? value.data() + value.size() : end);
+                    span.fixed >= 0 ? value.data() + copySlack : end);
         from = span.r + 1;
     });
     if (!sound) return false;
