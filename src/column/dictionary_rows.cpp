@@ -131,43 +131,6 @@ struct GatheredRows {
     bool valid(int64_t i) const noexcept { return ArrowBitGet(validity.data(), i); }
 };
 
-// Builds `out` of the family's type from the rows' buffers, each moved in;
-// `fill` sets each leaf's.
-template <RowsFamily family, class Fill>
-bool build_rows(int64_t rows, GatheredRows<family>& gathered, Fill fill, ArrowArray* out, ColumnError& error) noexcept {
-    using Offset = typename FamilyTypes<family>::Offset;
-    nanoarrow::UniqueSchema schema;
-    if (!init_parsed_schema(family, schema.get(), error)) return false;
-    nanoarrow::UniqueArray built;
-    if (ArrowArrayInitFromSchema(built.get(), schema.get(), &error.detail) != NANOARROW_OK) {
-        return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column");
-    }
-    ArrowArray* templates = built->children[0];
-    ArrowArray* lists = built->children[1];
-    ArrowArray* tagArray = lists->children[0];
-    built->length = templates->length = lists->length = rows;
-    tagArray->length = tagArray->children[0]->length = tagArray->children[1]->length = gathered.tags;
-    if (gathered.nulls > 0) {
-        const int64_t bytes = (rows + 7) / 8;
-        OutputBuffer copy;
-        if (!copy.reserve(bytes)) return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column");
-        std::memcpy(copy.data(), gathered.validity.data(), static_cast<size_t>(bytes));
-        templates->null_count = lists->null_count = gathered.nulls;
-        move_into(templates, 0, gathered.validity, bytes);
-        move_into(lists, 0, copy, bytes);
-    }
-    move_into(lists, 1, gathered.tagOffsets, (rows + 1) * static_cast<int64_t>(sizeof(Offset)));
-    if (!fill(templates, tagArray->children[0], tagArray->children[1])) {
-        return fail(error, ColumnFault::outOfMemory, "out of memory for the parsed column");
-    }
-    if (ArrowArrayFinishBuilding(built.get(), NANOARROW_VALIDATION_LEVEL_MINIMAL, &error.detail) != NANOARROW_OK) {
-        error.fault = ColumnFault::internal;
-        return false;
-    }
-    ArrowArrayMove(built.get(), out);
-    return true;
-}
-
 // A leaf by offsets being written: the strings' ends and their bytes.
 template <class Offset>
 struct OffsetLeafWriter {
@@ -249,7 +212,7 @@ bool gather_offsets(const Indices<Index>& indices,
         outValues.finish(valueArray, tag);
         return true;
     };
-    return build_rows<family>(n, rows, fill, out, error);
+    return build_parsed_rows<family>(n, rows.tags, rows.nulls, rows.validity, rows.tagOffsets, fill, out, error);
 }
 
 // Moves the variadic buffers of a parsed view leaf into another, whose views
@@ -310,7 +273,8 @@ bool gather_views(const Indices<Index>& indices,
         return move_variadic_buffers(*values.array.children[0], templateArray) &&
                move_variadic_buffers(*values.array.children[1]->children[0]->children[1], valueLeaf);
     };
-    return build_rows<RowsFamily::view>(n, rows, fill, out, error);
+    return build_parsed_rows<RowsFamily::view>(n, rows.tags, rows.nulls, rows.validity, rows.tagOffsets, fill, out,
+                                               error);
 }
 
 template <RowsFamily family, class Index>

@@ -27,6 +27,12 @@ inline void copy_piece(uint8_t* to, const char* from, int64_t size, const char* 
     }
 }
 
+inline bool out_of_memory(ColumnError& error) noexcept {
+    error.fault = ColumnFault::outOfMemory;
+    ArrowErrorSet(&error.detail, "out of memory for the parsed column");
+    return false;
+}
+
 // Moves the first `used` bytes of `buffer` into buffer `index` of `array`.
 inline void move_into(ArrowArray* array, int64_t index, OutputBuffer& buffer, int64_t used) noexcept {
     ArrowBuffer moved;
@@ -205,6 +211,50 @@ struct FamilyTypes {
     using Strings = std::conditional_t<family == RowsFamily::view, ViewStrings, OffsetStrings<Offset>>;
 };
 
+// Builds `out`, of the family's parsed type, from the rows' validity (read
+// only when some row is null) and the tags' offsets, each moved in; `fill`
+// moves in the buffers of the three string leaves.
+template <RowsFamily family, class Fill>
+bool build_parsed_rows(int64_t rows,
+                       int64_t tags,
+                       int64_t nulls,
+                       OutputBuffer& validity,
+                       OutputBuffer& tagOffsets,
+                       Fill fill,
+                       ArrowArray* out,
+                       ColumnError& error) noexcept {
+    using Offset = typename FamilyTypes<family>::Offset;
+    out->release = nullptr;
+    nanoarrow::UniqueSchema schema;
+    if (!init_parsed_schema(family, schema.get(), error)) return false;
+    nanoarrow::UniqueArray built;
+    if (ArrowArrayInitFromSchema(built.get(), schema.get(), &error.detail) != NANOARROW_OK) {
+        return out_of_memory(error);
+    }
+    ArrowArray* templates = built->children[0];
+    ArrowArray* lists = built->children[1];
+    ArrowArray* tagArray = lists->children[0];
+    built->length = templates->length = lists->length = rows;
+    tagArray->length = tagArray->children[0]->length = tagArray->children[1]->length = tags;
+    if (nulls > 0) {
+        const int64_t bytes = (rows + 7) / 8;
+        OutputBuffer copy;
+        if (!copy.reserve(bytes)) return out_of_memory(error);
+        std::memcpy(copy.data(), validity.data(), static_cast<size_t>(bytes));
+        templates->null_count = lists->null_count = nulls;
+        move_into(templates, 0, validity, bytes);
+        move_into(lists, 0, copy, bytes);
+    }
+    move_into(lists, 1, tagOffsets, (rows + 1) * static_cast<int64_t>(sizeof(Offset)));
+    if (!fill(templates, tagArray->children[0], tagArray->children[1])) return out_of_memory(error);
+    if (ArrowArrayFinishBuilding(built.get(), NANOARROW_VALIDATION_LEVEL_MINIMAL, &error.detail) != NANOARROW_OK) {
+        error.fault = ColumnFault::internal;
+        return false;
+    }
+    ArrowArrayMove(built.get(), out);
+    return true;
+}
+
 // The buffers of one parsed chunk, written row by row. The rows' buffers
 // and the templates' and values' bytes are reserved at their bound: a
 // template and its values never hold more bytes than their row. The tags'
@@ -302,46 +352,10 @@ private:
 
 template <RowsFamily family>
 bool ParsedRowsWriter<family>::finish(int64_t rows, ArrowArray* out, ColumnError& error) noexcept {
-    out->release = nullptr;
-    nanoarrow::UniqueSchema schema;
-    if (!init_parsed_schema(family, schema.get(), error)) return false;
-    nanoarrow::UniqueArray built;
-    if (ArrowArrayInitFromSchema(built.get(), schema.get(), &error.detail) != NANOARROW_OK) {
-        error.fault = ColumnFault::outOfMemory;
-        ArrowErrorSet(&error.detail, "out of memory for the parsed column");
-        return false;
-    }
-    ArrowArray* templates = built->children[0];
-    ArrowArray* lists = built->children[1];
-    ArrowArray* tags = lists->children[0];
-    built->length = templates->length = lists->length = rows;
-    tags->length = tags->children[0]->length = tags->children[1]->length = tags_;
-    if (nulls_ > 0) {
-        const int64_t bytes = (rows + 7) / 8;
-        OutputBuffer copy;
-        if (!copy.reserve(bytes)) {
-            error.fault = ColumnFault::outOfMemory;
-            ArrowErrorSet(&error.detail, "out of memory for the parsed column");
-            return false;
-        }
-        std::memcpy(copy.data(), validity_.data(), static_cast<size_t>(bytes));
-        templates->null_count = lists->null_count = nulls_;
-        move_into(templates, 0, validity_, bytes);
-        move_into(lists, 0, copy, bytes);
-    }
-    move_into(lists, 1, tagOffsets_, (rows + 1) * static_cast<int64_t>(sizeof(Offset)));
-    if (!templates_.finish(templates, rows) || !kinds_.finish(tags->children[0], tags_) ||
-        !values_.finish(tags->children[1], tags_)) {
-        error.fault = ColumnFault::outOfMemory;
-        ArrowErrorSet(&error.detail, "out of memory for the parsed column");
-        return false;
-    }
-    if (ArrowArrayFinishBuilding(built.get(), NANOARROW_VALIDATION_LEVEL_MINIMAL, &error.detail) != NANOARROW_OK) {
-        error.fault = ColumnFault::internal;
-        return false;
-    }
-    ArrowArrayMove(built.get(), out);
-    return true;
+    auto fill = [&](ArrowArray* templates, ArrowArray* kinds, ArrowArray* values) {
+        return templates_.finish(templates, rows) && kinds_.finish(kinds, tags_) && values_.finish(values, tags_);
+    };
+    return build_parsed_rows<family>(rows, tags_, nulls_, validity_, tagOffsets_, fill, out, error);
 }
 
 }  // namespace marquill
