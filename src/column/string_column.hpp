@@ -44,6 +44,14 @@ struct ColumnError {
     ArrowError detail{};  // what went wrong, in words
 };
 
+// Sets `error` and returns false, for a caller to return.
+template <class... Args>
+bool fail(ColumnError& error, ColumnFault fault, const char* format, Args... args) noexcept {
+    error.fault = fault;
+    ArrowErrorSet(&error.detail, format, args...);
+    return false;
+}
+
 enum class RowsFamily { small, large, view };
 
 // Whether `schema` is one of the types parse_string_array takes.

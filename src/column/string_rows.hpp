@@ -1,6 +1,6 @@
 // What the readers of string arrays (string_column.cpp) and of dictionaries
 // of them (dictionary_rows.cpp) share: the rows of a string array written in
-// a family's types, and the refusal both make.
+// a family's types.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,6 @@
 #include "third_party/nanoarrow/nanoarrow.h"
 
 namespace marquill {
-
-template <class... Args>
-bool fail(ColumnError& error, ColumnFault fault, const char* format, Args... args) noexcept {
-    error.fault = fault;
-    ArrowErrorSet(&error.detail, format, args...);
-    return false;
-}
 
 // Whether row i of the array is null; without a bitmap none is. A bitmap
 // is followed even where the null count says 0, as pyarrow reads it.
