@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "column/column_buffers.hpp"
+#include "column/input_checks.hpp"
 #include "column/parsed_rows.hpp"
 #include "column/string_rows.hpp"
 #include "third_party/nanoarrow/nanoarrow.hpp"
@@ -94,41 +95,67 @@ struct OffsetLeaf {
     const char* end;  // the last string's end, as far as a copy may read
 };
 
-// The rows' validity and the tags' offsets, which every family's gather
-// writes alike, and what the rows add up to.
+// How many rows use each of the dictionary's `length` values, a row whose
+// index is null none: what the rows add up to then comes from a pass over
+// the values, not a second pass over the rows.
+template <class Index>
+bool count_uses(const Indices<Index>& indices, int64_t n, int64_t length, OutputBuffer& uses) noexcept {
+    if (!uses.reserve(length * static_cast<int64_t>(sizeof(int64_t)))) return false;
+    auto* counts = uses.as<int64_t>();
+    std::memset(counts, 0, static_cast<size_t>(length) * sizeof(int64_t));
+    if (indices.validity.bits == nullptr) {
+        for (int64_t i = 0; i < n; ++i) ++counts[indices[i]];
+    } else {
+        for (int64_t i = 0; i < n; ++i) {
+            if (!indices.null(i)) ++counts[indices[i]];
+        }
+    }
+    return true;
+}
+
+// Adds count * size to `total`; false when that would pass `limit`, which
+// `total` has not.
+bool add_times(int64_t& total, int64_t count, int64_t size, int64_t limit) noexcept {
+    if (size != 0 && count > (limit - total) / size) return false;
+    total += count * size;
+    return true;
+}
+
+// What the rows of a family add up to, and the most each total may be.
 template <RowsFamily family>
-struct GatheredRows {
+struct RowTotals {
+    static constexpr int64_t limit = family == RowsFamily::small ? std::numeric_limits<int32_t>::max() : sizeLimit / 16;
+
+    int64_t tags = 0;
+    int64_t templateBytes = 0;
+    int64_t valueBytes = 0;
+
+    bool too_large(ColumnError& error) const noexcept {
+        if (family == RowsFamily::small) {
+            return fail(error, ColumnFault::tooLarge,
+                        "the rows of this dictionary column hold more than 2 GiB, past what string's 32-bit offsets "
+                        "reach; a dictionary of large_string or string_view gives rows that hold them");
+        }
+        return fail(error, ColumnFault::outOfMemory, "the rows of this dictionary column hold more than memory does");
+    }
+};
+
+// The rows' validity and the tags' offsets, which every family's gather
+// writes alike.
+template <RowsFamily family>
+struct RowBuffers {
     using Offset = typename FamilyTypes<family>::Offset;
 
-    OutputBuffer validity, tagOffsets;
-    int64_t tags = 0;
-    int64_t nulls = 0;
-
-    template <class Index, class Measure>
-    bool gather(const Indices<Index>& indices,
-                int64_t n,
-                const ParsedValues<family>& values,
-                Measure measure) noexcept {
+    bool reserve(int64_t n) noexcept {
         if (!tagOffsets.reserve((n + 1) * static_cast<int64_t>(sizeof(Offset))) || !validity.reserve((n + 7) / 8)) {
             return false;
         }
         std::memset(validity.data(), 0, static_cast<size_t>((n + 7) / 8));
-        auto* offsets = tagOffsets.as<Offset>();
-        offsets[0] = 0;
-        for (int64_t i = 0; i < n; ++i) {
-            if (indices.null(i) || values.null(indices[i])) {
-                ++nulls;
-            } else {
-                const int64_t d = indices[i];
-                tags += values.tag_count(d);
-                measure(d);
-                ArrowBitSet(validity.data(), i);
-            }
-            offsets[i + 1] = static_cast<Offset>(tags);
-        }
+        tagOffsets.as<Offset>()[0] = 0;
         return true;
     }
-    bool valid(int64_t i) const noexcept { return ArrowBitGet(validity.data(), i); }
+
+    OutputBuffer validity, tagOffsets;
 };
 
 // A leaf by offsets being written: the strings' ends and their bytes.
@@ -160,59 +187,74 @@ bool gather_offsets(const Indices<Index>& indices,
                     ColumnError& error) noexcept {
     using Offset = typename FamilyTypes<family>::Offset;
     const OffsetLeaf<Offset> templates(values.templates), kinds(values.kinds), valueLeaf(values.values);
-    GatheredRows<family> rows;
-    int64_t templateBytes = 0;
-    int64_t valueBytes = 0;
-    const bool gathered = rows.gather(indices, n, values, [&](int64_t d) {
-        templateBytes += templates.bytes(d, d + 1);
-        valueBytes += valueLeaf.bytes(values.first_tag(d), values.first_tag(d) + values.tag_count(d));
-    });
-    if (!gathered) return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
-    constexpr int64_t limit = std::numeric_limits<Offset>::max();
-    if (templateBytes > limit || valueBytes > limit || rows.tags > limit) {
-        return fail(error, ColumnFault::tooLarge,
-                    "the rows of this dictionary column hold more than 2 GiB, past what string's 32-bit offsets "
-                    "reach; a dictionary of large_string or string_view gives rows that hold them");
+    const int64_t length = values.templates.length;
+    OutputBuffer uses;
+    if (!count_uses(indices, n, length, uses))
+        return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
+    RowTotals<family> totals;
+    for (int64_t d = 0; d < length; ++d) {
+        const int64_t count = uses.as<int64_t>()[d];
+        if (count == 0 || values.null(d)) continue;
+        const int64_t first = values.first_tag(d);
+        if (!add_times(totals.tags, count, values.tag_count(d), totals.limit) ||
+            !add_times(totals.templateBytes, count, templates.bytes(d, d + 1), totals.limit) ||
+            !add_times(totals.valueBytes, count, valueLeaf.bytes(first, first + values.tag_count(d)), totals.limit)) {
+            return totals.too_large(error);
+        }
     }
+    RowBuffers<family> rows;
     OffsetLeafWriter<Offset> outTemplates, outKinds, outValues;
-    if (!outTemplates.reserve(n, templateBytes) || !outKinds.reserve(rows.tags, rows.tags) ||
-        !outValues.reserve(rows.tags, valueBytes)) {
+    if (!rows.reserve(n) || !outTemplates.reserve(n, totals.templateBytes) ||
+        !outKinds.reserve(totals.tags, totals.tags) || !outValues.reserve(totals.tags, totals.valueBytes)) {
         return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
     }
+    uint8_t* valid = rows.validity.data();
+    auto* tagEnds = rows.tagOffsets.template as<Offset>();
     auto* templateEnds = outTemplates.offsets.template as<Offset>();
     auto* valueEnds = outValues.offsets.template as<Offset>();
+    uint8_t* templateData = outTemplates.data.data();
+    uint8_t* kindData = outKinds.data.data();
+    uint8_t* valueData = outValues.data.data();
+    int64_t templateSize = 0;
+    int64_t valueSize = 0;
     int64_t tag = 0;
+    int64_t nulls = 0;
     for (int64_t i = 0; i < n; ++i) {
-        if (rows.valid(i)) {
+        if (indices.null(i) || values.null(indices[i])) {
+            ++nulls;
+        } else {
             const int64_t d = indices[i];
             const int64_t size = templates.bytes(d, d + 1);
-            copy_piece(outTemplates.data.data() + outTemplates.size, templates.data + templates.offsets[d], size,
-                       templates.end);
-            outTemplates.size += size;
+            copy_piece(templateData + templateSize, templates.data + templates.offsets[d], size, templates.end);
+            templateSize += size;
             const int64_t first = values.first_tag(d);
             const int64_t count = values.tag_count(d);
-            copy_piece(outKinds.data.data() + tag, kinds.data + kinds.offsets[first], count, kinds.end);
+            copy_piece(kindData + tag, kinds.data + kinds.offsets[first], count, kinds.end);
             const int64_t base = valueLeaf.offsets[first];
-            copy_piece(outValues.data.data() + outValues.size, valueLeaf.data + base,
-                       valueLeaf.bytes(first, first + count), valueLeaf.end);
+            const int64_t bytes = valueLeaf.bytes(first, first + count);
+            copy_piece(valueData + valueSize, valueLeaf.data + base, bytes, valueLeaf.end);
             for (int64_t k = 1; k <= count; ++k) {
-                valueEnds[tag + k] = static_cast<Offset>(outValues.size + valueLeaf.offsets[first + k] - base);
+                valueEnds[tag + k] = static_cast<Offset>(valueSize + valueLeaf.offsets[first + k] - base);
             }
-            outValues.size += valueLeaf.bytes(first, first + count);
+            valueSize += bytes;
             tag += count;
+            ArrowBitSet(valid, i);
         }
-        templateEnds[i + 1] = static_cast<Offset>(outTemplates.size);
+        tagEnds[i + 1] = static_cast<Offset>(tag);
+        templateEnds[i + 1] = static_cast<Offset>(templateSize);
     }
     auto* kindEnds = outKinds.offsets.template as<Offset>();
     for (int64_t k = 1; k <= tag; ++k) kindEnds[k] = static_cast<Offset>(k);
+    outTemplates.size = templateSize;
     outKinds.size = tag;
+    outValues.size = valueSize;
     auto fill = [&](ArrowArray* templateArray, ArrowArray* kindArray, ArrowArray* valueArray) {
         outTemplates.finish(templateArray, n);
         outKinds.finish(kindArray, tag);
         outValues.finish(valueArray, tag);
         return true;
     };
-    return build_parsed_rows<family>(n, rows.tags, rows.nulls, rows.validity, rows.tagOffsets, fill, out, error);
+    return build_parsed_rows<family>(n, tag, nulls, rows.validity, rows.tagOffsets, fill, out, error);
 }
 
 // Moves the variadic buffers of a parsed view leaf into another, whose views
@@ -236,35 +278,50 @@ bool gather_views(const Indices<Index>& indices,
                   ParsedValues<RowsFamily::view>& values,
                   ArrowArray* out,
                   ColumnError& error) noexcept {
-    GatheredRows<RowsFamily::view> rows;
-    if (!rows.gather(indices, n, values, [](int64_t) {})) {
+    const int64_t length = values.templates.length;
+    OutputBuffer uses;
+    if (!count_uses(indices, n, length, uses))
         return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
+    RowTotals<RowsFamily::view> totals;
+    for (int64_t d = 0; d < length; ++d) {
+        const int64_t count = uses.as<int64_t>()[d];
+        if (count > 0 && !values.null(d) && !add_times(totals.tags, count, values.tag_count(d), totals.limit)) {
+            return totals.too_large(error);
+        }
     }
+    RowBuffers<RowsFamily::view> rows;
     OutputBuffer templateViews, kindViews, valueViews;
-    if (!templateViews.reserve(n * 16) || !kindViews.reserve(rows.tags * 16) || !valueViews.reserve(rows.tags * 16)) {
+    if (!rows.reserve(n) || !templateViews.reserve(n * 16) || !kindViews.reserve(totals.tags * 16) ||
+        !valueViews.reserve(totals.tags * 16)) {
         return fail(error, ColumnFault::outOfMemory, "out of memory for the rows");
     }
     const auto* templates = static_cast<const ArrowBinaryView*>(values.templates.buffers[1]);
     const auto* kinds = static_cast<const ArrowBinaryView*>(values.kinds.buffers[1]);
     const auto* valueArray = static_cast<const ArrowBinaryView*>(values.values.buffers[1]);
+    uint8_t* valid = rows.validity.data();
+    auto* tagEnds = rows.tagOffsets.as<int64_t>();
     auto* outTemplates = templateViews.as<ArrowBinaryView>();
     auto* outKinds = kindViews.as<ArrowBinaryView>();
     auto* outValues = valueViews.as<ArrowBinaryView>();
     int64_t tag = 0;
+    int64_t nulls = 0;
     for (int64_t i = 0; i < n; ++i) {
-        if (!rows.valid(i)) {
+        if (indices.null(i) || values.null(indices[i])) {
+            ++nulls;
             std::memset(&outTemplates[i], 0, sizeof(ArrowBinaryView));
-            continue;
+        } else {
+            const int64_t d = indices[i];
+            outTemplates[i] = templates[d];
+            const int64_t first = values.first_tag(d);
+            const int64_t count = values.tag_count(d);
+            for (int64_t k = 0; k < count; ++k) {  // a row holds a tag or two: a loop beats a call
+                outKinds[tag + k] = kinds[first + k];
+                outValues[tag + k] = valueArray[first + k];
+            }
+            tag += count;
+            ArrowBitSet(valid, i);
         }
-        const int64_t d = indices[i];
-        outTemplates[i] = templates[d];
-        const int64_t first = values.first_tag(d);
-        const int64_t count = values.tag_count(d);
-        for (int64_t k = 0; k < count; ++k) {  // a row holds a tag or two: a loop beats a call
-            outKinds[tag + k] = kinds[first + k];
-            outValues[tag + k] = valueArray[first + k];
-        }
-        tag += count;
+        tagEnds[i + 1] = tag;
     }
     auto fill = [&](ArrowArray* templateArray, ArrowArray* kindArray, ArrowArray* valueLeaf) {
         move_into(templateArray, 1, templateViews, n * 16);
@@ -273,8 +330,7 @@ bool gather_views(const Indices<Index>& indices,
         return move_variadic_buffers(*values.array.children[0], templateArray) &&
                move_variadic_buffers(*values.array.children[1]->children[0]->children[1], valueLeaf);
     };
-    return build_parsed_rows<RowsFamily::view>(n, rows.tags, rows.nulls, rows.validity, rows.tagOffsets, fill, out,
-                                               error);
+    return build_parsed_rows<RowsFamily::view>(n, tag, nulls, rows.validity, rows.tagOffsets, fill, out, error);
 }
 
 template <RowsFamily family, class Index>
