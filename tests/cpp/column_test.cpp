@@ -324,6 +324,21 @@ TEST(Column, DictionaryIndicesOutsideAreRefused) {
     EXPECT_EQ(error.fault, marquill::ColumnFault::malformed) << error.detail.message;
 }
 
+// Rows that would hold more bytes than string's 32-bit offsets reach are
+// refused before any is written, though the dictionary itself is small.
+TEST(Column, DictionaryRowsPastStringOffsetsAreRefused) {
+    const std::vector<Row> values = {std::string(size_t{1} << 20, 'x') + "[left]"};
+    const std::vector<std::optional<int64_t>> indices(2100, 0);  // 2100 MiB of templates
+    nanoarrow::UniqueSchema schema;
+    nanoarrow::UniqueArray array;
+    init_dictionary(NANOARROW_TYPE_INT16, NANOARROW_TYPE_STRING, values, indices, schema.get(), array.get());
+    nanoarrow::UniqueArray out;
+    marquill::ColumnError error;
+    EXPECT_FALSE(marquill::parse_string_array(*schema.get(), *array.get(), marquill::best_kernel(), out.get(), error));
+    EXPECT_EQ(error.fault, marquill::ColumnFault::tooLarge) << error.detail.message;
+    EXPECT_EQ(out->release, nullptr);
+}
+
 // A dictionary column's own fields are checked as a string array's are.
 TEST(Column, MalformedDictionariesAreRefused) {
     const std::pair<const char*, void (*)(ArrowArray&)> damages[] = {
