@@ -65,7 +65,7 @@ def reader_or_skip(module):
         pytest.skip(f"{reader} left out of this run: {left_out[reader]}", allow_module_level=True)
     if reader in os.environ.get("MARQUILL_READERS", "").split():
         return importlib.import_module(module)
-    return pytest.importorskip(module, reason=f"{module} not installed here (some interpreters have no wheel of it)")
+    return pytest.importorskip(module, reason=f"{module} is not installed in this environment")
 
 
 def row_of(line):
