@@ -103,6 +103,10 @@ def own_rounds(routes: dict[str, Callable[[], object]], rounds: int) -> dict[str
     return {name: median_times({name: route}, rounds)[name] for name, route in routes.items()}
 
 
+def parse_route(column: pa.Array) -> Callable[[], object]:
+    return lambda: pa.chunked_array(parse_column(column))
+
+
 def fresh_pages(nbytes: int) -> Callable[[], None]:
     """A route that writes `nbytes` into pages fresh from the system, advised
     as huge pages as parse_column's are, and lets them go: what writing rows
@@ -271,8 +275,8 @@ def engines(
         rows_bytes = pa.chunked_array(parse_column(dictionary)).nbytes  # views share the values' bytes
         coded = median_times(
             {
-                "plain": lambda plain=plain: pa.chunked_array(parse_column(plain)),
-                "dictionary": lambda dictionary=dictionary: pa.chunked_array(parse_column(dictionary)),
+                "plain": parse_route(plain),
+                "dictionary": parse_route(dictionary),
                 "fresh pages": fresh_pages(rows_bytes),
             },
             args.rounds,
