@@ -71,6 +71,21 @@ inline void move_into(ArrowArray* array, int64_t index, OutputBuffer& buffer, in
     ArrowArraySetBuffer(array, index, &moved);  // a valid index of the type: cannot fail
 }
 
+// Where the next piece of a string's bytes goes, in either family's cursor.
+struct PieceCursor {
+    uint8_t* data;
+    int64_t size;
+
+    void put(const char* from, int64_t count, const char* readable) noexcept {
+        copy_piece(data + size, from, count, readable);
+        size += count;
+    }
+    void put_placeholder() noexcept {
+        std::memcpy(data + size, "{}", 2);
+        size += 2;
+    }
+};
+
 // Strings by offsets: string, binary and their large twins. A string is
 // written piece by piece and ended by its index.
 template <class Offset>
@@ -96,19 +111,9 @@ public:
     // Where the next string goes, taken out for a row's writes and put back
     // after them: held in registers meanwhile, not reloaded after each byte
     // written, as a member would be.
-    struct Cursor {
+    struct Cursor : PieceCursor {
         Offset* offsets;
-        uint8_t* data;
-        int64_t size;
 
-        void put(const char* from, int64_t count, const char* readable) noexcept {
-            copy_piece(data + size, from, count, readable);
-            size += count;
-        }
-        void put_placeholder() noexcept {
-            std::memcpy(data + size, "{}", 2);
-            size += 2;
-        }
         void end(int64_t index) noexcept { offsets[index + 1] = static_cast<Offset>(size); }
         // A whole string of its own.
         void put_whole(int64_t index, const char* from, int64_t count, const char* readable) noexcept {
@@ -120,7 +125,7 @@ public:
             end(index);
         }
     };
-    Cursor cursor() const noexcept { return {offsets_.as<Offset>(), data_.data(), size_}; }
+    Cursor cursor() const noexcept { return {{data_.data(), size_}, offsets_.as<Offset>()}; }
     void commit(const Cursor& cursor) noexcept { size_ = cursor.size; }
 
     bool finish(ArrowArray* array, int64_t count) noexcept {
@@ -154,20 +159,10 @@ public:
     }
 
     // Where the next string goes, as OffsetStrings' cursor.
-    struct Cursor {
+    struct Cursor : PieceCursor {
         ArrowBinaryView* views;
-        uint8_t* data;
-        int64_t size;
         int64_t start;  // where the string being written starts
 
-        void put(const char* from, int64_t count, const char* readable) noexcept {
-            copy_piece(data + size, from, count, readable);
-            size += count;
-        }
-        void put_placeholder() noexcept {
-            std::memcpy(data + size, "{}", 2);
-            size += 2;
-        }
         // The string written since the last end becomes view `index`; a
         // short one moves into its view and leaves the data.
         void end(int64_t index) noexcept {
@@ -203,7 +198,7 @@ public:
             views[index] = view;
         }
     };
-    Cursor cursor() const noexcept { return {views_.as<ArrowBinaryView>(), data_.data(), size_, start_}; }
+    Cursor cursor() const noexcept { return {{data_.data(), size_}, views_.as<ArrowBinaryView>(), start_}; }
     void commit(const Cursor& cursor) noexcept {
         size_ = cursor.size;
         start_ = cursor.start;
